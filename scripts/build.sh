@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing and builds Quelvin into build/ (or build-asan/
+# with --sanitize: address and undefined-behaviour sanitizers).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+dir=build
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=build-asan
+  flags=(-DCMAKE_BUILD_TYPE=Debug -DQUELVIN_SANITIZE=ON)
+fi
+cmake -S . -B "$dir" "${flags[@]}" > /dev/null
+cmake --build "$dir" -j "$(nproc)"

@@ -1,0 +1,267 @@
+#include "quelvin_loader.h"
+
+#include "quelvin_http.h"
+#include "quelvin_viewer.h"
+
+#include <Inventor/SbImage.h>
+#include <Inventor/SoDB.h>
+#include <Inventor/SoInput.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/VRMLnodes/SoVRMLAnchor.h>
+#include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
+#include <Inventor/VRMLnodes/SoVRMLInline.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+static QString fromSb(const SbString &s)
+{
+    return QString::fromUtf8(s.getString());
+}
+
+static QString fileNamePart(const QString &text)
+{
+    return QFileInfo(text).fileName();
+}
+
+Loader::Loader(QObject *parent)
+    : QObject(parent), browser(nullptr), baseLocation(4), http(new Http), requests(4),
+      lastStatus(0)
+{
+    connect(http, &Http::requestFinished, this, &Loader::httpRequestFinished);
+    connect(http, &Http::dataReadProgress, this, &Loader::updateDataReadProgress);
+    connect(http, &Http::responseHeaderReceived, this, &Loader::readResponseHeader);
+    connect(http, &Http::requestStarted, this, &Loader::requestStarted);
+    connect(http, &Http::done, this, &Loader::done);
+}
+
+Loader::~Loader()
+{
+    delete http;
+    for (int i = requests.getLength() - 1; i >= 0; i--) {
+        delete requests[i]->file;
+        delete requests[i];
+    }
+}
+
+SbString Loader::topBaseLocation() const
+{
+    const int n = baseLocation.getLength();
+    return n ? baseLocation[n - 1] : SbString();
+}
+
+// --- Base-location stack ---------------------------------------------------
+
+void Loader::setCurrentBaseLocation(const SbString &location)
+{
+    const QUrl url(fromSb(location));
+    QString text;
+    if (!url.isRelative() || baseLocation.getLength() == 0)
+        text = url.toString();
+    else
+        text = QUrl(fromSb(topBaseLocation())).resolved(url).toString();
+    const QString fileName = fileNamePart(text);
+    if (!fileName.isEmpty())
+        text.remove(fileName, Qt::CaseSensitive);
+    baseLocation.push(SbString(text.toUtf8().constData()));
+}
+
+void Loader::unsetBaseLocation()
+{
+    if (baseLocation.getLength() > 0)
+        (void)baseLocation.pop();
+}
+
+void Loader::resetBaseLocation()
+{
+    for (int i = baseLocation.getLength() - 1; i >= 0; i--)
+        baseLocation.remove(i);
+}
+
+// --- Requests --------------------------------------------------------------
+
+void Loader::makeRequest(const QString &urlText, SoNode *node)
+{
+    if (!node)
+        return;
+    QUrl url(urlText);
+    QUrl full;
+    if (url.isRelative()) {
+        // Inline and anchor hooks have just pushed this URL's own directory,
+        // so only its file name is left to resolve against the new top.
+        if (node->isOfType(SoVRMLInline::getClassTypeId())
+            || node->isOfType(SoVRMLAnchor::getClassTypeId()))
+            url = QUrl(fileNamePart(url.toString()));
+        if (baseLocation.getLength() == 0)
+            full = url;
+        else
+            full = QUrl(QUrl(fromSb(topBaseLocation())).resolved(url).toString());
+    } else {
+        full = url;
+    }
+
+    const QString fullText = full.toString();
+    const QString fileName = fileNamePart(fullText);
+    if (fileName.isEmpty())
+        return;
+
+    const QFileInfo fullInfo(fullText);
+    if (QFile::exists(fileName) || fullInfo.exists()) {
+        const QString path = fullInfo.exists() ? fullInfo.absoluteFilePath()
+                                               : QFileInfo(fileName).absoluteFilePath();
+        useLocalFile(path, node);
+        return;
+    }
+
+    if (full.scheme() != QLatin1String("http"))
+        return;
+
+    nodeRequest *request = new nodeRequest;
+    request->node = node;
+    request->name = SbString(fileName.toUtf8().constData());
+    // A second node asking for a file that is already on its way shares that
+    // download: two GETs writing one file would garble it.
+    for (int i = 0; i < requests.getLength(); i++) {
+        if (requests[i]->file && requests[i]->name == request->name) {
+            request->id = requests[i]->id;
+            node->ref();
+            requests.append(request);
+            return;
+        }
+    }
+    requests.append(request);
+    QFile *file = new QFile(fileName);
+    if (!file->open(QIODevice::ReadWrite)) {
+        delete file;
+        requests.remove(requests.getLength() - 1);
+        delete request;
+        return;
+    }
+    // The record points at the node until the client's queue runs empty;
+    // the reference keeps it alive even if its scene is replaced meanwhile.
+    node->ref();
+    request->file = file;
+    const int port = full.port() != -1 ? full.port() : 80;
+    http->setHost(full.host(), quint16(port));
+    if (!full.userName().isEmpty())
+        http->setUser(full.userName(), full.password());
+    request->id = http->get(full.path(), file);
+}
+
+void Loader::useLocalFile(const QString &path, SoNode *node)
+{
+    const QByteArray local = QFile::encodeName(path);
+    const SoType type = node->getTypeId();
+    if (type == SoVRMLImageTexture::getClassTypeId()) {
+        SbImage image;
+        (void)image.readFile(local.constData());
+        static_cast<SoVRMLImageTexture *>(node)->setImage(image);
+    } else if (type == SoVRMLAnchor::getClassTypeId()) {
+        if (browser) {
+            SbString location(local.constData());
+            browser->loadURL(location);
+        }
+    } else if (type == SoVRMLInline::getClassTypeId()) {
+        // Every inline and anchor pushes an entry, so the depth of the stack
+        // bounds the recursion of inlines that (directly or not) inline
+        // themselves.
+        if (baseLocation.getLength() >= maxInlineDepth)
+            return;
+        SoInput in;
+        if (in.openFile(local.constData(), FALSE))
+            static_cast<SoVRMLInline *>(node)->setChildData(SoDB::readAll(&in));
+    }
+}
+
+static bool firstUrlIsAbsolute(const SoMFString &urls)
+{
+    return urls.getNum() > 0 && !QUrl(fromSb(urls[0])).isRelative();
+}
+
+void Loader::useDownloadedFile(const nodeRequest *request)
+{
+    const QByteArray path = QFile::encodeName(QFileInfo(fromSb(request->name)).filePath());
+    if (QFileInfo(QString::fromLocal8Bit(path)).size() == 0)
+        return;
+    SoNode *node = request->node;
+    const SoType type = node->getTypeId();
+    if (type == SoVRMLImageTexture::getClassTypeId()) {
+        SbImage image;
+        (void)image.readFile(path.constData());
+        static_cast<SoVRMLImageTexture *>(node)->setImage(image);
+    } else if (type == SoVRMLAnchor::getClassTypeId()) {
+        if (browser) {
+            SbString location(path.constData());
+            browser->loadURL(location);
+        }
+        if (firstUrlIsAbsolute(static_cast<SoVRMLAnchor *>(node)->url))
+            unsetBaseLocation();
+    } else if (type == SoVRMLInline::getClassTypeId()) {
+        SoVRMLInline *inlineNode = static_cast<SoVRMLInline *>(node);
+        SoInput in;
+        if (in.openFile(path.constData(), FALSE))
+            inlineNode->setChildData(SoDB::readAll(&in));
+        if (firstUrlIsAbsolute(inlineNode->url))
+            unsetBaseLocation();
+    }
+}
+
+void Loader::requestStarted(int)
+{
+    lastStatus = 0;
+}
+
+void Loader::readResponseHeader(const HttpResponseHeader &responseHeader)
+{
+    lastStatus = responseHeader.statusCode();
+}
+
+void Loader::updateDataReadProgress(int, int)
+{
+}
+
+void Loader::httpRequestFinished(int requestId, bool error)
+{
+    int owner = -1;
+    for (int i = 0; i < requests.getLength(); i++) {
+        if (requests[i]->id == requestId && requests[i]->file) {
+            owner = i;
+            break;
+        }
+    }
+    if (owner < 0)
+        return;
+    nodeRequest *request = requests[owner];
+    request->file->close();
+    delete request->file;
+    request->file = nullptr;
+
+    // An error page is not the resource: a 404 body must not become a
+    // texture or an inline, nor stay behind to be served next time.
+    const bool failed = error || (lastStatus != 0 && (lastStatus < 200 || lastStatus > 299));
+    if (failed) {
+        const QString name = fromSb(request->name);
+        if (QFile::exists(name))
+            QFile::remove(name);
+        return;
+    }
+    // Loading an anchor target or an inline can issue new requests, which
+    // append to the list while it is walked.
+    for (int i = 0; i < requests.getLength(); i++) {
+        if (requests[i]->id == requestId)
+            useDownloadedFile(requests[i]);
+    }
+}
+
+void Loader::done(bool)
+{
+    for (int i = requests.getLength() - 1; i >= 0; i--) {
+        nodeRequest *request = requests[i];
+        if (request->file)
+            continue;    // still downloading: its GET was queued after the one that ended
+        requests.remove(i);
+        request->node->unref();
+        delete request;
+    }
+}

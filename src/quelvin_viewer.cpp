@@ -1,0 +1,613 @@
+#include "quelvin_viewer.h"
+
+#include "quelvin_glcontext.h"
+#include "quelvin_loader.h"
+#include "quelvin_window.h"
+
+#include <Inventor/SoDB.h>
+#include <Inventor/SoInput.h>
+#include <Inventor/SoOffscreenRenderer.h>
+#include <Inventor/SoPickedPoint.h>
+#include <Inventor/SoSceneManager.h>
+#include <Inventor/actions/SoBoxHighlightRenderAction.h>
+#include <Inventor/actions/SoGetBoundingBoxAction.h>
+#include <Inventor/actions/SoRayPickAction.h>
+#include <Inventor/actions/SoSearchAction.h>
+#include <Inventor/events/SoMouseButtonEvent.h>
+#include <Inventor/fields/SoSFRotation.h>
+#include <Inventor/fields/SoSFVec3f.h>
+#include <Inventor/nodes/SoBaseColor.h>
+#include <Inventor/nodes/SoCamera.h>
+#include <Inventor/nodes/SoComplexity.h>
+#include <Inventor/nodes/SoCylinder.h>
+#include <Inventor/nodes/SoOrthographicCamera.h>
+#include <Inventor/nodes/SoPerspectiveCamera.h>
+#include <Inventor/nodes/SoSelection.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoTransform.h>
+#include <Inventor/VRMLnodes/SoVRMLAnchor.h>
+#include <Inventor/VRMLnodes/SoVRMLGeometry.h>
+#include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
+#include <Inventor/VRMLnodes/SoVRMLIndexedFaceSet.h>
+#include <Inventor/VRMLnodes/SoVRMLInline.h>
+#include <Inventor/VRMLnodes/SoVRMLText.h>
+#include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+// The viewer's state lives at file scope because Coin's hooks and the
+// selection callback are static functions that get no viewer pointer.
+static BrowserWindow *parentWindow = nullptr;
+static SoSelection *selection = nullptr;
+static VRMLPrequalifyFileCallback *imagetexture_prequalify_cb = nullptr;
+static SoVRMLAnchorCB *vrmlanchor_cb = nullptr;
+static SoVRMLInlineFetchURLCB *vrmlinline_cb = nullptr;
+static Loader *sloader = nullptr;
+static SoSeparator *def_root = nullptr;
+static SoCylinder *cylinder = nullptr;
+static SoTransform *cyl_xform = nullptr;
+static const float DEG_PER_RAD = 57.29578f;
+static const int nvpmax = 20;
+static float xRotF = 0.08726647f;
+static float yRotF = 0.08726647f;
+static float zRotF = 0.08726647f;
+static double xWheelValPrev = 0.0;
+static double yWheelValPrev = 0.0;
+static double zWheelValPrev = 0.0;
+static SoVRMLViewpoint *vp[nvpmax] = {};
+static SoSFRotation *vp_rot[nvpmax] = {};
+static SoSFVec3f *vp_pos[nvpmax] = {};
+static int nvp = 0;
+static int ivpCurrent = 0;
+static SbVec3f sceneCentre(0.0f, 0.0f, 0.0f);
+static SoSeparator *scene = nullptr;
+static SoBoxHighlightRenderAction *renderAction = nullptr;
+static SoVRMLAnchor *selectedAnchor = nullptr;
+static SoGroup *selectedAnchorParent = nullptr;
+static QList<DeletedNodeAndParent> deletedNodesAndParents;
+static SoGLRenderAction::TransparencyType transparencyType =
+    SoGLRenderAction::SORTED_OBJECT_SORTED_TRIANGLE_BLEND;
+// Innermost anchor under the mouse at the last left-button press in
+// interaction mode; null when the press hit no anchor.
+static SoVRMLAnchor *pressedAnchor = nullptr;
+
+static QString fromLocal8(const SbString &s)
+{
+    return QString::fromUtf8(s.getString());
+}
+
+Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
+    : SoQtExaminerViewer(parent, name, embed, SoQtFullViewer::BUILD_POPUP,
+                         SoQtViewer::BROWSER, TRUE),
+      loader(nullptr)
+{
+    // Coin reads inlines by itself unless told otherwise, and then never
+    // calls the fetch hook (and recurses forever on a self-inlining file).
+    SoVRMLInline::setReadAsSoFile(FALSE);
+    imagetexture_prequalify_cb = Browser::prequalify_cb;
+    SoVRMLImageTexture::setPrequalifyFileCallBack(imagetexture_prequalify_cb, nullptr);
+    SoVRMLImageTexture::setDelayFetchURL(FALSE);
+    vrmlanchor_cb = Browser::VRMLAnchorCB;
+    SoVRMLAnchor::setFetchURLCallBack(vrmlanchor_cb, nullptr);
+    vrmlinline_cb = Browser::VRMLInlineCB;
+    SoVRMLInline::setFetchURLCallBack(vrmlinline_cb, nullptr);
+
+    logFile.open("quelvinViewer.log", std::ios::out | std::ios::trunc);
+    if (logFile.fail())
+        exit(902);
+    logFile << "Quelvin viewer log file\n\n";
+    logFile.flush();
+
+    for (int i = 0; i < nvpmax; i++) {
+        if (!vp_rot[i])
+            vp_rot[i] = new SoSFRotation;
+        if (!vp_pos[i])
+            vp_pos[i] = new SoSFVec3f;
+    }
+
+    parentWindow = parent;
+    loader = new Loader;
+    sloader = loader;
+    loader->browser = this;
+    renderAction = new SoBoxHighlightRenderAction;
+
+    installOffscreenContexts();
+}
+
+Browser::~Browser()
+{
+    logFile.close();
+}
+
+void Browser::setSceneGraph(SoNode *root)
+{
+    SoQtViewer::setSceneGraph(root);
+}
+
+void Browser::setDefaultScene()
+{
+    def_root = getDefaultScene();
+    setSceneGraph(def_root);
+}
+
+SoSeparator *Browser::getDefaultScene()
+{
+    SoSeparator *root = new SoSeparator;
+    SoBaseColor *colour = new SoBaseColor;
+    colour->rgb.setValue(0.5f, 0.4f, 0.0f);
+    cylinder = new SoCylinder;
+    cylinder->height = 0.1f;
+    cyl_xform = new SoTransform;
+    cyl_xform->rotation.setValue(SbVec3f(1.0f, 0.0f, 0.0f), 0.5f);
+    SoComplexity *complexity = new SoComplexity;
+    root->addChild(colour);
+    root->addChild(complexity);
+    root->addChild(cyl_xform);
+    root->addChild(cylinder);
+    return root;
+}
+
+// --- Scene loading and analysis -------------------------------------------
+
+void Browser::writeBox(const char *indent, const SbBox3f &box)
+{
+    const SbVec3f &lo = box.getMin();
+    const SbVec3f &hi = box.getMax();
+    logFile << indent << "bbox min = " << lo[0] << ", " << lo[1] << ", " << lo[2] << "\n";
+    logFile << indent << "bbox max = " << hi[0] << ", " << hi[1] << ", " << hi[2] << "\n";
+}
+
+static SoPathList searchAll(SoSearchAction &search, SoType type, SoNode *root)
+{
+    search.reset();
+    search.setType(type, TRUE);
+    search.setInterest(SoSearchAction::ALL);
+    search.setSearchingAll(TRUE);
+    search.apply(root);
+    return search.getPaths();
+}
+
+void Browser::logNodesOfType(SoType type, const char *countLabel, const char *itemLabel,
+                             SoSeparator *root)
+{
+    SoSearchAction search;
+    SoPathList paths = searchAll(search, type, root);
+    SoGetBoundingBoxAction bbox(getViewportRegion());
+    logFile << countLabel << paths.getLength() << "\n";
+    const char *typeName = type.getName().getString();
+    for (int i = 0; i < paths.getLength(); i++) {
+        logFile << itemLabel << i << " " << typeName << "\n";
+        bbox.apply(paths[i]->getTail());
+        writeBox("  ", bbox.getBoundingBox());
+    }
+}
+
+bool Browser::loadFile(SoInput *in)
+{
+    SoSeparator *root = SoDB::readAll(in);
+    if (!root) {
+        unsetBaseLocation();
+        return false;
+    }
+    scene = root;
+    scene->ref();
+    curFileName = fromLocal8(in->getCurFileName() ? in->getCurFileName() : "");
+
+    SoGetBoundingBoxAction bbox(getViewportRegion());
+    bbox.apply(scene);
+    SbBox3f box = bbox.getBoundingBox();
+    sceneCentre = box.isEmpty() ? SbVec3f(0.0f, 0.0f, 0.0f) : box.getCenter();
+    logFile << "sceneCentre = " << sceneCentre[0] << ", " << sceneCentre[1] << ", "
+            << sceneCentre[2] << "\n";
+    writeBox("", box);
+
+    SoSearchAction search;
+    SoPathList viewpointPaths = searchAll(search, SoVRMLViewpoint::getClassTypeId(), scene);
+    nvp = viewpointPaths.getLength();
+    if (nvp > nvpmax) {
+        BrowserWindow::msgBox(1, "Quelvin viewer",
+                              "More viewpoints than we can store; dropping some");
+        nvp = nvpmax;
+    }
+    parentWindow->viewpointRemoveAll();
+    for (int i = 0; i < nvp; i++) {
+        SoVRMLViewpoint *node = static_cast<SoVRMLViewpoint *>(viewpointPaths[i]->getTail());
+        vp[i] = node;
+        vp_rot[i]->setValue(node->orientation.getValue());
+        vp_pos[i]->setValue(node->position.getValue());
+        parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
+    }
+
+    logNodesOfType(SoVRMLGeometry::getClassTypeId(), "No. geometry nodes = ", "geom no. ", scene);
+    logNodesOfType(SoVRMLText::getClassTypeId(), "No. text nodes = ", "text no. ", scene);
+    logNodesOfType(SoVRMLIndexedFaceSet::getClassTypeId(), "No. i-f-s nodes = ", "ifs no. ", scene);
+    logFile.flush();
+
+    selection = new SoSelection;
+    selection->policy = SoSelection::SHIFT;
+    selection->addChild(scene);
+    selection->addSelectionCallback(Browser::made_selection, reinterpret_cast<void *>(1));
+    selection->addDeselectionCallback(Browser::made_selection, reinterpret_cast<void *>(0));
+
+    SoSeparator *newRoot = new SoSeparator;
+    newRoot->ref();
+    newRoot->addChild(selection);
+    setSceneGraph(newRoot);
+
+    setGLRenderAction(renderAction);
+    renderAction->setLinePattern(0x3030);
+    renderAction->setColor(SbColor(1.0f, 0.27f, 0.0f));
+    renderAction->setLineWidth(2.0f);
+    renderAction->setTransparencyType(transparencyType);
+
+    QMessageBox::information(parentWindow, "Viewer", curFileName, QMessageBox::Ok);
+
+    viewpointJump(0);
+    saveHomePosition();
+    return true;
+}
+
+void Browser::loadURL(SbString &location)
+{
+    SoInput in;
+    if (!in.openFile(location.getString(), FALSE))
+        return;
+    setBaseLocation(location);
+    SoSeparator *root = SoDB::readAll(&in);
+    if (root) {
+        // Kept for the rest of the run like every scene the program reads:
+        // the anchor that asked for it may still be on the stack of an
+        // event traversal of the scene it replaces.
+        root->ref();
+        setSceneGraph(root);
+    } else {
+        unsetBaseLocation();
+    }
+}
+
+// --- Viewpoints ------------------------------------------------------------
+
+void Browser::viewpointJump(int i)
+{
+    if (i < 0 || i >= nvpmax)
+        return;
+    SoCamera *camera = getCamera();
+    if (!camera)
+        return;
+    camera->orientation.setValue(vp_rot[i]->getValue());
+    camera->position.setValue(vp_pos[i]->getValue());
+    float focal = (vp_pos[i]->getValue() - sceneCentre).length();
+    camera->focalDistance.setValue(focal);
+    ivpCurrent = i;
+    printf("Focal distance = %f\n", double(focal));
+    fflush(stdout);
+}
+
+void Browser::viewpointReturnToCurrent()
+{
+    viewpointJump(ivpCurrent);
+    undeleteObject();
+}
+
+// --- Selection, anchors and deletion --------------------------------------
+
+void Browser::made_selection(void *data, SoPath *path)
+{
+    const bool selecting = data != nullptr;
+    QString label;
+    SoGroup *group = nullptr;
+    for (int i = 0; i < path->getLength(); i++) {
+        SoNode *node = path->getNode(i);
+        if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()) {
+            if (selecting) {
+                selectedAnchor = static_cast<SoVRMLAnchor *>(node);
+                // The anchor's own parent, even when that is another
+                // anchor, so that Delete really cuts a nested anchor out.
+                selectedAnchorParent = group;
+                label = fromLocal8(selectedAnchor->description.getValue());
+            } else {
+                label = QString();
+            }
+            if (parentWindow)
+                parentWindow->objLabelSet(label);
+        }
+        if (selecting && node->isOfType(SoGroup::getClassTypeId()))
+            group = static_cast<SoGroup *>(node);
+    }
+    path->getHead()->touch();
+}
+
+void Browser::deleteObject()
+{
+    if (!selectedAnchor || !selectedAnchorParent)
+        return;
+    if (selection)
+        selection->deselectAll();
+    selectedAnchor->ref();
+    selectedAnchorParent->removeChild(selectedAnchor);
+    DeletedNodeAndParent entry = { selectedAnchor, selectedAnchorParent };
+    deletedNodesAndParents.insert(0, entry);
+    // A second Delete without a new pick would only stack the same anchor
+    // twice and make Undelete add it twice; the pick is used up instead.
+    selectedAnchor = nullptr;
+    selectedAnchorParent = nullptr;
+}
+
+int Browser::undeleteObject()
+{
+    if (deletedNodesAndParents.isEmpty())
+        return 0;
+    DeletedNodeAndParent entry = deletedNodesAndParents.takeFirst();
+    entry.parent->addChild(entry.node);
+    entry.node->unref();
+    return deletedNodesAndParents.size();
+}
+
+SbBool Browser::processSoEvent(const SoEvent *event)
+{
+    if (!isViewing()
+        && SoMouseButtonEvent::isButtonPressEvent(event, SoMouseButtonEvent::BUTTON1)) {
+        pressedAnchor = nullptr;
+        SoNode *root = getSceneManager()->getSceneGraph();
+        if (root) {
+            SoRayPickAction pick(getViewportRegion());
+            pick.setPoint(event->getPosition());
+            pick.setRadius(2.0f);
+            pick.apply(root);
+            if (SoPickedPoint *point = pick.getPickedPoint()) {
+                const SoPath *path = point->getPath();
+                for (int i = path->getLength() - 1; i >= 0; i--) {
+                    if (path->getNode(i)->isOfType(SoVRMLAnchor::getClassTypeId())) {
+                        pressedAnchor = static_cast<SoVRMLAnchor *>(path->getNode(i));
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    return SoQtExaminerViewer::processSoEvent(event);
+}
+
+SoVRMLAnchor *Browser::pickedAnchor()
+{
+    return pressedAnchor;
+}
+
+// --- Rotation controls ----------------------------------------------------
+
+static float degreesToRadians(double degrees)
+{
+    return float(degrees / double(DEG_PER_RAD));
+}
+
+void Browser::xRotSet(int degrees) { xRotF = degreesToRadians(degrees); }
+void Browser::yRotSet(int degrees) { yRotF = degreesToRadians(degrees); }
+void Browser::zRotSet(int degrees) { zRotF = degreesToRadians(degrees); }
+
+void Browser::xRotButton() { xyzRot(SbRotation(SbVec3f(1, 0, 0), -xRotF)); }
+void Browser::yRotButton() { xyzRot(SbRotation(SbVec3f(0, 1, 0), -yRotF)); }
+void Browser::zRotButton() { xyzRot(SbRotation(SbVec3f(0, 0, 1), -zRotF)); }
+
+void Browser::xRotWheel(double value)
+{
+    float angle = float((xWheelValPrev - value) / -double(DEG_PER_RAD));
+    xyzRot(SbRotation(SbVec3f(1, 0, 0), angle));
+    xWheelValPrev = value;
+}
+
+void Browser::yRotWheel(double value)
+{
+    float angle = float((yWheelValPrev - value) / double(DEG_PER_RAD));
+    xyzRot(SbRotation(SbVec3f(0, 1, 0), angle));
+    yWheelValPrev = value;
+}
+
+void Browser::zRotWheel(double value)
+{
+    float angle = float((zWheelValPrev - value) / -double(DEG_PER_RAD));
+    xyzRot(SbRotation(SbVec3f(0, 0, 1), angle));
+    zWheelValPrev = value;
+}
+
+void Browser::xWheelSetPrev(double value) { xWheelValPrev = value; }
+void Browser::yWheelSetPrev(double value) { yWheelValPrev = value; }
+void Browser::zWheelSetPrev(double value) { zWheelValPrev = value; }
+
+void Browser::xyzRot(SbRotation rot)
+{
+    SoCamera *camera = getCamera();
+    if (!camera)
+        return;
+    const float focal = camera->focalDistance.getValue();
+    SbVec3f dir;
+    camera->orientation.getValue().multVec(SbVec3f(0, 0, -1), dir);
+    const SbVec3f focalPoint = camera->position.getValue() + focal * dir;
+    const SbRotation orientation = rot * camera->orientation.getValue();
+    camera->orientation.setValue(orientation);
+    orientation.multVec(SbVec3f(0, 0, -1), dir);
+    camera->position.setValue(focalPoint - focal * dir);
+}
+
+// --- Display modes and orientation ----------------------------------------
+
+void Browser::setTransparencyScreenDoor()
+{
+    transparencyType = SoGLRenderAction::SCREEN_DOOR;
+    renderAction->setTransparencyType(transparencyType);
+    if (scene)
+        scene->touch();
+}
+
+void Browser::setTransparencyBlend()
+{
+    transparencyType = SoGLRenderAction::SORTED_OBJECT_SORTED_TRIANGLE_BLEND;
+    renderAction->setTransparencyType(transparencyType);
+    if (scene)
+        scene->touch();
+}
+
+void Browser::setCameraOrthographic()
+{
+    setCameraType(SoOrthographicCamera::getClassTypeId());
+}
+
+void Browser::setCameraPerspective()
+{
+    setCameraType(SoPerspectiveCamera::getClassTypeId());
+}
+
+void Browser::getOrientation(float *orientation)
+{
+    SoCamera *camera = getCamera();
+    if (!camera)
+        return;
+    SbMatrix matrix;
+    camera->orientation.getValue().getValue(matrix);
+    const SbMat &m = matrix.getValue();
+    double sinY = -m[0][2];
+    double radicand = 1.0 - sinY * sinY;
+    double cosY = std::sqrt(radicand > 0.0 ? radicand : 0.0);
+    double sinX, cosX, sinZ, cosZ;
+    if (cosY < 0.001) {
+        cosY = 0.0;
+        sinY = sinY >= 0.0 ? 1.0 : -1.0;
+    }
+    if (cosY != 0.0) {
+        sinX = m[1][2] / cosY;
+        cosX = m[2][2] / cosY;
+        sinZ = m[0][1] / cosY;
+        cosZ = m[0][0] / cosY;
+    } else {
+        sinZ = 0.0;
+        cosZ = 1.0;
+        sinX = -m[2][1];
+        cosX = m[1][1];
+    }
+    const float x = float(std::atan2(sinX, cosX));
+    const float y = float(std::atan2(sinY, cosY));
+    const float z = float(std::atan2(sinZ, cosZ));
+    orientation[0] = x * -DEG_PER_RAD;
+    orientation[1] = y * -DEG_PER_RAD;
+    orientation[2] = z * -DEG_PER_RAD;
+}
+
+// --- Offscreen rendering --------------------------------------------------
+
+bool Browser::renderInto(SoOffscreenRenderer &renderer, SoNode *root, const QString &path)
+{
+    // Writing after a failed render would read a buffer Coin never made.
+    if (!root || !renderer.render(root)) {
+        BrowserWindow::msgBox(2, "Quelvin viewer", "Failed to render\n");
+        return false;
+    }
+    if (!renderer.writeToRGB(path.toUtf8().constData())) {
+        BrowserWindow::msgBox(2, "Quelvin viewer", "failed to write image\n");
+        return false;
+    }
+    return true;
+}
+
+void Browser::osRender()
+{
+    QFileInfo source(curFileName);
+    QFileInfo target;
+    target.setFile(QDir(source.path()), source.baseName() + ".rgb");
+    SoOffscreenRenderer renderer(getViewportRegion());
+    SoNode *root = getSceneManager()->getSceneGraph();
+    if (renderInto(renderer, root, target.filePath()))
+        BrowserWindow::msgBox(2, "Quelvin viewer", "Image written to " + target.filePath());
+}
+
+void Browser::osRenderMult(int nX, int nY)
+{
+    SoOffscreenRenderer renderer(getViewportRegion());
+    SoNode *root = getSceneManager()->getSceneGraph();
+    QFileInfo source(curFileName);
+    const QByteArray baseName = source.baseName().toUtf8();
+    const QDir directory(source.path());
+    const double dThetaX = nX ? 90.0 / nX : 0.0;
+    const double dThetaY = nY ? 90.0 / nY : 0.0;
+    saveHomePosition();
+    for (int iY = 1 - 2 * nY; iY <= 2 * nY; iY++) {
+        const double thetaY = iY * dThetaY;
+        const double thetaYname = thetaY < 0.0 ? thetaY + 360.0 : thetaY;
+        const SbRotation rotY(SbVec3f(0, 1, 0), float(thetaY / -double(DEG_PER_RAD)));
+        for (int iX = -nX; iX <= nX; iX++) {
+            const double thetaX = iX * dThetaX;
+            const double thetaXname = thetaX < 0.0 ? thetaX + 360.0 : thetaX;
+            const SbRotation rotX(SbVec3f(1, 0, 0), float(thetaX / -double(DEG_PER_RAD)));
+            resetToHomePosition();
+            xyzRot(rotY);
+            xyzRot(rotX);
+            if (scene)
+                scene->touch();
+            char name[512];
+            snprintf(name, sizeof(name), "%s_%03d_%03d.rgb", baseName.constData(),
+                     int(thetaXname), int(thetaYname));
+            QFileInfo target;
+            target.setFile(directory, QString::fromUtf8(name));
+            SoQtRenderArea::render();
+            if (!renderInto(renderer, root, target.filePath()))
+                return;
+        }
+    }
+    BrowserWindow::msgBox(2, "Quelvin viewer", "Images written successfully\n");
+}
+
+// --- Base locations and scene hooks ----------------------------------------
+
+void Browser::resetLocation() { sloader->resetBaseLocation(); }
+void Browser::setBaseLocation(SbString &location) { sloader->setCurrentBaseLocation(location); }
+void Browser::unsetBaseLocation() { sloader->unsetBaseLocation(); }
+
+SbBool Browser::prequalify_cb(const SbString &, void *, SoVRMLImageTexture *node)
+{
+    if (node->url.getNum() > 0)
+        sloader->makeRequest(fromLocal8(node->url[0]), node);
+    return 0;
+}
+
+void Browser::VRMLInlineCB(const SbString &, void *, SoVRMLInline *node)
+{
+    if (node->url.getNum() < 1)
+        return;
+    SbString url = node->url[0];
+    sloader->setCurrentBaseLocation(url);
+    sloader->makeRequest(fromLocal8(url), node);
+}
+
+void Browser::VRMLAnchorCB(const SbString &, void *, SoVRMLAnchor *node)
+{
+    if (node->url.getNum() < 1 || node != pressedAnchor)
+        return;
+    pressedAnchor = nullptr;
+    // The hook runs inside the event traversal of the scene that the
+    // anchor's target is about to replace; follow the link once that
+    // traversal has unwound.
+    node->ref();
+    QTimer::singleShot(0, [node]() {
+        SbString url = node->url.getNum() > 0 ? node->url[0] : SbString();
+        if (url.getLength() > 0) {
+            sloader->setCurrentBaseLocation(url);
+            sloader->makeRequest(fromLocal8(url), node);
+        }
+        node->unref();
+    });
+}
+
+// --- Inspection -----------------------------------------------------------
+
+SoSeparator *Browser::loadedScene() { return scene; }
+int Browser::viewpointCount() { return nvp; }
+int Browser::currentViewpoint() { return ivpCurrent; }
+SbVec3f Browser::centreOfScene() { return sceneCentre; }
+int Browser::deletedCount() { return deletedNodesAndParents.size(); }

@@ -1,0 +1,105 @@
+// Shared machinery of the test suites: a scratch working directory and
+// settings store per test, an answerer for the modal boxes and dialogs a
+// user would see, and frame grabs of what the viewer shows.
+#ifndef QUELVIN_TEST_HARNESS_H
+#define QUELVIN_TEST_HARNESS_H
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+class BrowserWindow;
+class Browser;
+class QWidget;
+
+namespace harness {
+
+QString sourceDir();
+QString corpusDir();
+QString examplesDir();
+QString programPath();
+
+// A fresh working directory and settings store; the process moves into it
+// for as long as the object lives.
+class Scratch
+{
+public:
+    Scratch();
+    ~Scratch();
+    bool isValid() const { return dir.isValid(); }
+    QString path() const { return dir.path(); }
+    QString file(const QString &name) const { return dir.filePath(name); }
+    QString settingsDir() const;
+    // For the real program started with QProcess: same settings store.
+    QProcessEnvironment environment() const;
+
+private:
+    QTemporaryDir dir;
+    QString previousDir;
+};
+
+struct Box
+{
+    QString kind;    // "critical", "warning", "information", "question", "about", "input", "file"
+    QString title;
+    QString text;
+    bool operator==(const Box &o) const { return kind == o.kind && title == o.title && text == o.text; }
+};
+
+// Watches for modal boxes and dialogs and answers them as a user would,
+// keeping a record of each one. Message boxes are acknowledged with their
+// default button; input and file dialogs take the next queued answer, or are
+// cancelled when none is queued.
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModalAnswerer(QObject *parent = nullptr);
+    ~ModalAnswerer() override;
+
+    QList<Box> boxes;
+    void clear() { boxes.clear(); }
+    QStringList texts() const;
+
+    void queueInt(int value);
+    void queueFile(const QString &path);
+    void queueCancel();
+
+private slots:
+    void poll();
+
+private:
+    struct Answer { enum Kind { Int, File, Cancel } kind; int value; QString path; };
+    QList<Answer> answers;
+    QTimer timer;
+    QWidget *lastHandled;
+};
+
+// Draws the viewer now and reads back what its window shows on screen.
+QImage grabViewer(Browser *viewer);
+
+// Fraction of the pixels in rect whose colour lies within tolerance (per
+// channel, 0-255) of colour.
+double fractionNear(const QImage &image, const QRect &rect, QColor colour, int tolerance);
+bool near(QColor a, QColor b, int tolerance);
+
+// Compares two images of one size; returns the largest per-channel
+// difference met by more than allowedFraction of the pixels, writing
+// actual and difference images next to reference when they do not match.
+bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
+                 double allowedFraction, const QString &failurePrefix);
+
+// Reads an SGI RGB image as Coin writes it (verbatim or run-length encoded).
+QImage readSgi(const QString &path);
+
+// Processes events for at least ms milliseconds.
+void settle(int ms = 50);
+
+} // namespace harness
+
+#endif
