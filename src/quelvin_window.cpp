@@ -78,6 +78,9 @@ BrowserWindow::BrowserWindow(QString clArg1)
       httpRequestAborted(false), separatorAction(nullptr), location(nullptr),
       viewpoints(nullptr), progress(nullptr), browser(nullptr)
 {
+    // The icons are compiled into a static library; without a reference to
+    // their registration the linker leaves them out of the program.
+    Q_INIT_RESOURCE(quelvin);
     setupUi(this);
     SoQt::init(this);
     browser = new Browser(this, nullptr, TRUE);
@@ -852,8 +855,12 @@ void BrowserWindow::setSize()
                                               proposal, 100, 2000, 10, &ok);
     if (!ok)
         return;
+    // SoQt treats this window as the viewer's shell and, while the window is
+    // resized, stretches the viewer to the whole window and takes that as
+    // the viewport until the layout catches up; so the window goes first and
+    // the region handed over last is the one that holds.
+    resize(newSizeX + dWidth, newSizeY + dHeight);
     region.setWindowSize(short(newSizeX), short(newSizeY));
     region.setViewportPixels(short(0), short(0), short(newSizeX), short(newSizeY));
     browser->getSceneManager()->setViewportRegion(region);
-    resize(newSizeX + dWidth, newSizeY + dHeight);
 }
