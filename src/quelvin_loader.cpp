@@ -107,14 +107,20 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
         return;
 
     const QFileInfo fullInfo(fullText);
-    if (QFile::exists(fileName) || fullInfo.exists()) {
+    // While its download runs, a file lies in the working directory only in
+    // part; a request for it then waits for that download instead.
+    const SbString bareName(fileName.toUtf8().constData());
+    bool downloading = false;
+    for (int i = 0; i < requests.getLength(); i++)
+        downloading = downloading || (requests[i]->file && requests[i]->name == bareName);
+    if (fullInfo.exists() || (QFile::exists(fileName) && !downloading)) {
         const QString path = fullInfo.exists() ? fullInfo.absoluteFilePath()
                                                : QFileInfo(fileName).absoluteFilePath();
         useLocalFile(path, node);
         return;
     }
 
-    if (full.scheme() != QLatin1String("http"))
+    if (full.scheme() != QLatin1String("http") && !downloading)
         return;
 
     nodeRequest *request = new nodeRequest;
@@ -144,8 +150,12 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
     request->file = file;
     const int port = full.port() != -1 ? full.port() : 80;
     http->setHost(full.host(), quint16(port));
+    // The client is shared: without a user of its own, a URL must not go
+    // out with the credentials an earlier URL brought.
     if (!full.userName().isEmpty())
         http->setUser(full.userName(), full.password());
+    else
+        http->setUser(QString());
     request->id = http->get(full.path(), file);
 }
 
