@@ -123,7 +123,8 @@ void ModalAnswerer::poll()
         boxes.append({"file", dialog->windowTitle(), dialog->directory().absolutePath()});
         if (answer.kind == Answer::File) {
             dialog->selectFile(answer.path);
-            dialog->accept();
+            // QFileDialog keeps accept() protected; through QDialog it is public.
+            static_cast<QDialog *>(dialog)->accept();
         } else {
             dialog->reject();
         }

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -77,7 +78,8 @@ private:
     struct Answer { enum Kind { Int, File, Cancel } kind; int value; QString path; };
     QList<Answer> answers;
     QTimer timer;
-    QWidget *lastHandled;
+    // Guarded: a later dialog may be allocated where an answered one was.
+    QPointer<QWidget> lastHandled;
 };
 
 // Draws the viewer now and reads back what its window shows on screen.
