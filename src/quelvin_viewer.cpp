@@ -223,7 +223,10 @@ bool Browser::loadFile(SoInput *in)
         SoVRMLViewpoint *node = static_cast<SoVRMLViewpoint *>(viewpointPaths[i]->getTail());
         vp[i] = node;
         vp_rot[i]->setValue(node->orientation.getValue());
-        vp_pos[i]->setValue(node->position.getValue());
+        // Coin gives a viewpoint without a position field (0, 0, 0); VRML 97
+        // puts it at 0 0 10, which is where the scene's author expects it.
+        vp_pos[i]->setValue(node->position.isDefault() ? SbVec3f(0.0f, 0.0f, 10.0f)
+                                                      : node->position.getValue());
         parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
     }
 

@@ -964,19 +964,19 @@ void TestNavigation::viewpointList_data()
     QTest::addColumn<ViewpointList>("expected");
 
     QTest::newRow("own placements") << data("cameras.wrl") << kCameraViewpoints;
-    // Viewpoints without a position field. Coin gives them (0, 0, 0), not
-    // VRML 97's 0 0 10, and the jump takes the field as Coin read it. The
-    // four of 18.wrl differ only in their field of view, which a jump does
-    // not use.
+    // Viewpoints without a position field: Coin reads them as (0, 0, 0),
+    // but VRML 97's default is 0 0 10 and that is where the camera must go.
+    // The four of 18.wrl differ only in their field of view, which a jump
+    // does not use.
     QTest::newRow("corpus 18") << harness::corpusDir() + "/freewrl/tests/18.wrl"
-                               << ViewpointList{{"one", {0, 0, 0}, {0, 0, 1}, 0.0},
-                                                {"two", {0, 0, 0}, {0, 0, 1}, 0.0},
-                                                {"three", {0, 0, 0}, {0, 0, 1}, 0.0},
-                                                {"crash", {0, 0, 0}, {0, 0, 1}, 0.0}};
+                               << ViewpointList{{"one", {0, 0, 10}, {0, 0, 1}, 0.0},
+                                                {"two", {0, 0, 10}, {0, 0, 1}, 0.0},
+                                                {"three", {0, 0, 10}, {0, 0, 1}, 0.0},
+                                                {"crash", {0, 0, 10}, {0, 0, 1}, 0.0}};
     // Bound from a script in the scene; the list only uses where they are.
     QTest::newRow("corpus teleporter")
         << harness::corpusDir() + "/white_dune/docs/typical_vrml_examples/ecmascript/teleporter.wrl"
-        << ViewpointList{{"1.", {0, 0, 0}, {0, 0, 1}, 0.0}, {"2.", {0, 0, 20}, {0, 0, 1}, 0.0}};
+        << ViewpointList{{"1.", {0, 0, 10}, {0, 0, 1}, 0.0}, {"2.", {0, 0, 20}, {0, 0, 1}, 0.0}};
 }
 
 void TestNavigation::viewpointList()
