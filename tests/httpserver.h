@@ -1,9 +1,6 @@
-// A tiny HTTP/1.1 server for tests, living in the test's own event loop.
-//
-// It listens on 127.0.0.1 on an ephemeral port and answers from canned
-// routes and/or a directory.  Every response carries "Connection: close",
-// so each request gets its own connection and a client can never see a
-// reused connection die under it.  Paths can be made to misbehave
+// A tiny HTTP/1.1 server for tests, living in the test's own event loop on
+// 127.0.0.1 (ephemeral port). Every response carries "Connection: close", so
+// each request has a connection of its own. Paths can be made to misbehave
 // (redirect, drop mid-body, trickle slowly) and every request is logged.
 #ifndef QUELVIN_TEST_HTTPSERVER_H
 #define QUELVIN_TEST_HTTPSERVER_H
@@ -13,7 +10,6 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
-#include <QString>
 #include <QStringList>
 
 class QTcpServer;
@@ -21,62 +17,52 @@ class QTcpSocket;
 
 class TestHttpServer : public QObject
 {
-    Q_OBJECT
+    struct Route {
+        int status = 404;
+        QByteArray contentType = "text/plain";
+        QByteArray body = "Not Found\n";
+    };
+
 public:
     explicit TestHttpServer(QObject *parent = nullptr);
     ~TestHttpServer() override;
 
     bool isListening() const;
     quint16 port() const;
-    QString baseUrl() const; // "http://127.0.0.1:PORT"
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
 
     // Files below dir are served for paths that have no canned route.
-    void setRoot(const QString &dir);
+    void setRoot(const QString &dir) { m_root = dir; }
     void addRoute(const QString &path, const QByteArray &body,
-                  const QByteArray &contentType = "text/plain", int status = 200);
+                  const QByteArray &contentType = "text/plain", int status = 200)
+    {
+        m_routes.insert(path, Route{status, contentType, body});
+    }
     // Answers 302 with the given Location.
-    void addRedirect(const QString &path, const QString &location);
+    void addRedirect(const QString &path, const QString &location) { m_redirects.insert(path, location); }
     // Announces the full Content-Length, sends only the first bytes of the
     // body, then closes the connection.
-    void addDrop(const QString &path, int bytesBeforeDrop);
+    void addDrop(const QString &path, int bytesBeforeDrop) { m_drops.insert(path, bytesBeforeDrop); }
     // Sends the body in chunks of chunkBytes every intervalMs.
     // Paths with neither a route nor a file get a generated body for both of
     // these, large enough for the behaviour to show.
-    void addSlow(const QString &path, int chunkBytes, int intervalMs);
+    void addSlow(const QString &path, int chunkBytes, int intervalMs) { m_slow.insert(path, {chunkBytes, intervalMs}); }
 
-    // Log of everything received, in arrival order.  authorizations() holds
-    // one entry per request (empty when it had no Authorization header).
-    QStringList requestLines() const;
-    QList<QByteArray> authorizations() const;
-    // Requests whose target was path, with or without a query string.
-    int requestCount(const QString &path) const;
+    // Log in arrival order; authorizations() has one entry per request
+    // (empty when it had no Authorization header).
+    QStringList requestLines() const { return m_requestLines; }
+    QList<QByteArray> authorizations() const { return m_authorizations; }
+    // Requests for path, whatever their query strings.
+    int requestCount(const QString &path) const { return m_paths.count(path); }
     void clearLog();
 
-    int openConnections() const;
+    int openConnections() const { return m_inboxes.size(); }
     // Responses written out completely, including the close.
-    int completedResponses() const;
-
-signals:
-    void requestReceived(const QString &requestLine);
-    void connectionClosed();
+    int completedResponses() const { return m_completedResponses; }
 
 private:
-    struct Route {
-        QByteArray body;
-        QByteArray contentType;
-        int status = 200;
-    };
-    struct Connection {
-        QByteArray inbox;
-        bool answered = false;
-        bool complete = false;
-    };
-
-    void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
-    void onDisconnected(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QByteArray &method, const QString &target);
-    void sendSlowly(QTcpSocket *socket, const QByteArray &body, int chunkBytes, int intervalMs);
+    void answer(QTcpSocket *socket, const QString &path);
     void finishResponse(QTcpSocket *socket);
 
     QTcpServer *m_server = nullptr;
@@ -85,10 +71,8 @@ private:
     QHash<QString, QString> m_redirects;
     QHash<QString, int> m_drops;
     QHash<QString, QPair<int, int>> m_slow;
-    QHash<QTcpSocket *, Connection> m_connections;
-
-    QStringList m_requestLines;
-    QStringList m_targets;
+    QHash<QTcpSocket *, QByteArray> m_inboxes; // of the open connections
+    QStringList m_requestLines, m_paths;
     QList<QByteArray> m_authorizations;
     int m_completedResponses = 0;
 };
