@@ -43,7 +43,8 @@ int main(int argc, char **argv)
     harness::ModalAnswerer answerer;
     BrowserWindow *window = new BrowserWindow(QString());
     window->show();
-    QTest::qWaitForWindowExposed(window);
+    if (!QTest::qWaitForWindowExposed(window))
+        return 1;
     Browser *viewer = window->viewer();
 
     const QString corpus = harness::corpusDir();

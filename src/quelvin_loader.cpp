@@ -159,42 +159,10 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
     request->id = http->get(full.path(), file);
 }
 
-void Loader::useLocalFile(const QString &path, SoNode *node)
+// Gives a file that is now on disk to the node that asked for it: an image
+// to a texture, a whole new scene for an anchor, children to an inline.
+void Loader::attach(const QByteArray &path, SoNode *node)
 {
-    const QByteArray local = QFile::encodeName(path);
-    const SoType type = node->getTypeId();
-    if (type == SoVRMLImageTexture::getClassTypeId()) {
-        SbImage image;
-        (void)image.readFile(local.constData());
-        static_cast<SoVRMLImageTexture *>(node)->setImage(image);
-    } else if (type == SoVRMLAnchor::getClassTypeId()) {
-        if (browser) {
-            SbString location(local.constData());
-            browser->loadURL(location);
-        }
-    } else if (type == SoVRMLInline::getClassTypeId()) {
-        // Every inline and anchor pushes an entry, so the depth of the stack
-        // bounds the recursion of inlines that (directly or not) inline
-        // themselves.
-        if (baseLocation.getLength() >= maxInlineDepth)
-            return;
-        SoInput in;
-        if (in.openFile(local.constData(), FALSE))
-            static_cast<SoVRMLInline *>(node)->setChildData(SoDB::readAll(&in));
-    }
-}
-
-static bool firstUrlIsAbsolute(const SoMFString &urls)
-{
-    return urls.getNum() > 0 && !QUrl(fromSb(urls[0])).isRelative();
-}
-
-void Loader::useDownloadedFile(const nodeRequest *request)
-{
-    const QByteArray path = QFile::encodeName(QFileInfo(fromSb(request->name)).filePath());
-    if (QFileInfo(QString::fromLocal8Bit(path)).size() == 0)
-        return;
-    SoNode *node = request->node;
     const SoType type = node->getTypeId();
     if (type == SoVRMLImageTexture::getClassTypeId()) {
         SbImage image;
@@ -205,16 +173,44 @@ void Loader::useDownloadedFile(const nodeRequest *request)
             SbString location(path.constData());
             browser->loadURL(location);
         }
-        if (firstUrlIsAbsolute(static_cast<SoVRMLAnchor *>(node)->url))
-            unsetBaseLocation();
     } else if (type == SoVRMLInline::getClassTypeId()) {
-        SoVRMLInline *inlineNode = static_cast<SoVRMLInline *>(node);
         SoInput in;
         if (in.openFile(path.constData(), FALSE))
-            inlineNode->setChildData(SoDB::readAll(&in));
-        if (firstUrlIsAbsolute(inlineNode->url))
-            unsetBaseLocation();
+            static_cast<SoVRMLInline *>(node)->setChildData(SoDB::readAll(&in));
     }
+}
+
+void Loader::useLocalFile(const QString &path, SoNode *node)
+{
+    // Every inline and anchor pushes an entry, so the depth of the stack
+    // bounds the recursion of inlines that (directly or not) inline
+    // themselves.
+    if (node->getTypeId() == SoVRMLInline::getClassTypeId()
+        && baseLocation.getLength() >= maxInlineDepth)
+        return;
+    attach(QFile::encodeName(path), node);
+}
+
+static bool firstUrlIsAbsolute(const SoMFString &urls)
+{
+    return urls.getNum() > 0 && !QUrl(fromSb(urls[0])).isRelative();
+}
+
+void Loader::useDownloadedFile(const nodeRequest *request)
+{
+    const QString name = QFileInfo(fromSb(request->name)).filePath();
+    if (QFileInfo(name).size() == 0)
+        return;
+    SoNode *node = request->node;
+    attach(QFile::encodeName(name), node);
+    // A downloaded inline or anchor with an absolute address pushed a
+    // location of its own, which nothing else takes back.
+    if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()
+        && firstUrlIsAbsolute(static_cast<SoVRMLAnchor *>(node)->url))
+        unsetBaseLocation();
+    else if (node->getTypeId() == SoVRMLInline::getClassTypeId()
+             && firstUrlIsAbsolute(static_cast<SoVRMLInline *>(node)->url))
+        unsetBaseLocation();
 }
 
 void Loader::requestStarted(int)

@@ -52,6 +52,7 @@ private slots:
     void done(bool error);
 
 private:
+    void attach(const QByteArray &path, SoNode *node);
     void useLocalFile(const QString &path, SoNode *node);
     void useDownloadedFile(const nodeRequest *request);
 

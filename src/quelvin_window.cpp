@@ -424,17 +424,26 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!showDocument(in))
+        return;
+    setCurrentFile(path);
+    statusBar()->showMessage(tr("%1 loaded  scheme: '%2'").arg(path).arg(url.scheme()), 2000);
+}
+
+// Hands an opened document to the viewer under the wait cursor the caller
+// set, and takes both back whatever happens.
+bool BrowserWindow::showDocument(SoInput *in)
+{
     const bool loaded = browser->loadFile(in);
     delete in;
     if (!loaded) {
         QMessageBox::warning(this, tr("Application"), tr("Cannot load file"),
                              QMessageBox::Ok, QMessageBox::NoButton);
         QApplication::restoreOverrideCursor();
-        return;
+        return false;
     }
     QApplication::restoreOverrideCursor();
-    setCurrentFile(path);
-    statusBar()->showMessage(tr("%1 loaded  scheme: '%2'").arg(path).arg(url.scheme()), 2000);
+    return true;
 }
 
 void BrowserWindow::loadOtherScheme(const QUrl &url)
@@ -464,15 +473,8 @@ void BrowserWindow::loadOtherScheme(const QUrl &url)
     browser->resetLocation();
     SbString base(name.toUtf8().constData());
     browser->setBaseLocation(base);
-    const bool loaded = browser->loadFile(in);
-    delete in;
-    if (!loaded) {
-        QMessageBox::warning(this, tr("Application"), tr("Cannot load file"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
-        QApplication::restoreOverrideCursor();
+    if (!showDocument(in))
         return;
-    }
-    QApplication::restoreOverrideCursor();
     setCurrentFile(name);
     statusBar()->showMessage(tr("loaded local file %1").arg(name), 2000);
 }

@@ -14,6 +14,7 @@ class QCloseEvent;
 class QComboBox;
 class QDir;
 class QProgressBar;
+class SoInput;
 class Browser;
 class Http;
 class HttpResponseHeader;
@@ -102,6 +103,7 @@ private:
     void loadFile(const QUrl &url);
     void loadFileScheme(const QUrl &url);
     void loadOtherScheme(const QUrl &url);
+    bool showDocument(SoInput *in);
     void startDownload(const QUrl &url);
     bool validInput(const QString &text);
     bool saveFile(const QString &fileName);
