@@ -56,10 +56,13 @@ int main(int argc, char **argv)
         "white_dune/docs/typical_vrml_examples/ecmascript/switching_animations.wrl",
         "choreonoid/share/model/Labo1/Labo1.wrl",
     };
-    printf("%-72s %10s %12s\n", "open (includes the 'Viewer' box round trip)", "ms", "peak RSS kB");
+    printf("%-72s %10s %12s  %s\n", "open (includes the 'Viewer' box round trip)", "ms",
+           "peak RSS kB", "outcome");
     for (const QString &model : models) {
+        SoSeparator *before = Browser::loadedScene();
         const double ms = openThroughLocation(window, corpus + "/" + model);
-        printf("%-72s %10.1f %12ld\n", qPrintable(model), ms, peakRssKb());
+        printf("%-72s %10.1f %12ld  %s\n", qPrintable(model), ms, peakRssKb(),
+               Browser::loadedScene() != before ? "shown" : "Coin could not read it");
     }
 
     // Images go next to the document: work on a copy in the scratch dir.
