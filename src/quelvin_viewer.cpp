@@ -576,7 +576,10 @@ SbBool Browser::prequalify_cb(const SbString &, void *, SoVRMLImageTexture *node
 {
     if (node->url.getNum() > 0)
         sloader->makeRequest(fromLocal8(node->url[0]), node);
-    return 0;
+    // The loader has taken the fetch over. Coin 4 reads FALSE here as a
+    // failed read and reports "Could not read texture file" for every
+    // texture, including the ones the loader has just set.
+    return TRUE;
 }
 
 void Browser::VRMLInlineCB(const SbString &, void *, SoVRMLInline *node)

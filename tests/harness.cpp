@@ -22,7 +22,6 @@ namespace harness {
 
 QString sourceDir() { return QStringLiteral(QUELVIN_SOURCE_DIR); }
 QString corpusDir() { return QDir::cleanPath(QStringLiteral(QUELVIN_CORPUS_DIR)); }
-QString examplesDir() { return sourceDir() + "/examples"; }
 QString programPath() { return QStringLiteral(QUELVIN_BINARY); }
 
 Scratch::Scratch() : previousDir(QDir::currentPath())

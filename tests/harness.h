@@ -22,7 +22,6 @@ namespace harness {
 
 QString sourceDir();
 QString corpusDir();
-QString examplesDir();
 QString programPath();
 
 // A fresh working directory and settings store; the process moves into it

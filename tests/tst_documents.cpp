@@ -255,6 +255,9 @@ void TestDocuments::fromCommandLine_data()
     // 25 viewpoints, of which 20 are kept; viewpoints in inactive choices; not readable.
     for (const char *name : {"viewpoints25.wrl", "switch_viewpoints.wrl", "broken.wrl"})
         QTest::newRow(name) << data + name;
+    // The scenes the README opens.
+    for (const char *name : {"sample.wrl", "second.wrl"})
+        QTest::newRow(name) << harness::sourceDir() + "/examples/" + name;
 }
 
 void TestDocuments::fromCommandLine()
