@@ -176,17 +176,17 @@ private slots:
         // The picture, the inline, then the inline's own picture, named relative
         // to the inline's folder. Next time the working directory has them all.
         const QStringList requests{"GET /site/scene.wrl HTTP/1.1", "GET /site/img/red.png HTTP/1.1",
-                                   "GET /site/sub/part.wrl HTTP/1.1", "GET /site/sub/blue.png HTTP/1.1"};
+                                   "GET /site/sub/tower.wrl HTTP/1.1", "GET /site/sub/blue.png HTTP/1.1"};
         for (const QStringList &expected : {requests, QStringList{requests.first()}}) {
             server.clearLog();
             QVERIFY(open(url("/site/scene.wrl")));
             QCOMPARE(server.requestLines(), expected);
-            QCOMPARE(files(), QStringList({"blue.png", "part.wrl", "red.png"}));
+            QCOMPARE(files(), QStringList({"blue.png", "red.png", "tower.wrl"}));
             QVERIFY(shows(kRed));
             QVERIFY(shows(kBlue));
         }
         QCOMPARE(readBytes(work->file("red.png")), readBytes(data("site/img/red.png")));
-        QCOMPARE(readBytes(work->file("part.wrl")), readBytes(data("site/sub/part.wrl")));
+        QCOMPARE(readBytes(work->file("tower.wrl")), readBytes(data("site/sub/tower.wrl")));
     }
 
     void remoteTextures_data()
