@@ -1,8 +1,11 @@
 #include "harness.h"
 
 #include "quelvin_viewer.h"
+#include "quelvin_window.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QTest>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -260,6 +263,19 @@ QImage readSgi(const QString &path)
         }
     }
     return image;
+}
+
+void typeLocation(BrowserWindow *window, const QString &text)
+{
+    QComboBox *location = window->findChild<QComboBox *>("location");
+    location->lineEdit()->setText(text);
+    QTest::keyClick(location, Qt::Key_Return);
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void settle(int ms)

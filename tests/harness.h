@@ -98,6 +98,13 @@ bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
 // Reads an SGI RGB image as Coin writes it (verbatim or run-length encoded).
 QImage readSgi(const QString &path);
 
+// Types text into the toolbar's location field and presses Return on the
+// combo box, which holds the keyboard focus: Return sent to its line edit
+// directly comes back through the combo box and opens the document twice.
+void typeLocation(BrowserWindow *window, const QString &text);
+
+QByteArray readBytes(const QString &path);
+
 // Processes events for at least ms milliseconds.
 void settle(int ms = 50);
 

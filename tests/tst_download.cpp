@@ -43,7 +43,6 @@ class TestDownload : public QObject
     TestHttpServer server;
     harness::ModalAnswerer answerer;
     BrowserWindow *window = nullptr;
-    QComboBox *combo = nullptr;
     QStringList messages; // shown in the status bar; the bar going blank is none
 
     QString url(const QString &name) const { return server.baseUrl() + "/" + name; }
@@ -51,8 +50,7 @@ class TestDownload : public QObject
 
     void type(const QString &text)
     {
-        combo->lineEdit()->setText(text);
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, text);
     }
 
     QStringList boxes() const
@@ -79,8 +77,6 @@ private slots:
         server.setRoot(data(""));
         server.addSlow("/slow.wrl", 256, 50);
         window = new BrowserWindow(QString());
-        combo = window->findChild<QComboBox *>("location");
-        QVERIFY(combo && combo->lineEdit());
         connect(window->statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
             if (!message.isEmpty())
                 messages << message;

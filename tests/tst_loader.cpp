@@ -24,12 +24,6 @@ const QColor kRed(255, 0, 0), kGreen(0, 255, 0), kBlue(0, 0, 255), kWhite(255, 2
 
 QString data(const QString &name) { return harness::sourceDir() + "/tests/data/resources/" + name; }
 
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -185,8 +179,8 @@ private slots:
             QVERIFY(shows(kRed));
             QVERIFY(shows(kBlue));
         }
-        QCOMPARE(readBytes(work->file("red.png")), readBytes(data("site/img/red.png")));
-        QCOMPARE(readBytes(work->file("tower.wrl")), readBytes(data("site/sub/tower.wrl")));
+        QCOMPARE(harness::readBytes(work->file("red.png")), harness::readBytes(data("site/img/red.png")));
+        QCOMPARE(harness::readBytes(work->file("tower.wrl")), harness::readBytes(data("site/sub/tower.wrl")));
     }
 
     void remoteTextures_data()
@@ -216,7 +210,7 @@ private slots:
         QFETCH(QByteArray, authorization);
         QFETCH(QString, file);
         QFETCH(QColor, colour);
-        const QByteArray green = readBytes(data("site/img/green.png"));
+        const QByteArray green = harness::readBytes(data("site/img/green.png"));
         if (request.isEmpty())
             writeBytes(work->file(file), green);
         texture.replace("@USER@", server.baseUrl().replace("http://", "http://user:secret@"));
@@ -229,7 +223,7 @@ private slots:
         QCOMPARE(files(), QStringList{file}.filter("."));
         QVERIFY(shows(colour));
         if (request.isEmpty())
-            QCOMPARE(readBytes(work->file(file)), green);
+            QCOMPARE(harness::readBytes(work->file(file)), green);
     }
 
     void anchors_data()
@@ -251,8 +245,8 @@ private slots:
         QFETCH(QColor, target);
         // A link to the server names its address, known only now.
         QString path = data(document);
-        if (readBytes(path).contains("@BASE@"))
-            writeBytes(path = home.file(document), readBytes(path).replace("@BASE@", server.baseUrl().toUtf8()));
+        if (harness::readBytes(path).contains("@BASE@"))
+            writeBytes(path = home.file(document), harness::readBytes(path).replace("@BASE@", server.baseUrl().toUtf8()));
         server.addSlow("/remote/far.wrl", 8, 20); // slow enough to see the scene stay meanwhile
         QVERIFY(open(QUrl::fromLocalFile(path).toString()));
         SoSeparator *scene = Browser::loadedScene();

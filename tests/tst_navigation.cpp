@@ -23,12 +23,6 @@ static void moveHeld(QWidget *w, QPoint at)
     qApp->notify(w, &e);
 }
 
-static QByteArray contents(const char *file)
-{
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class TestNavigation : public QObject
 {
     Q_OBJECT
@@ -49,9 +43,7 @@ class TestNavigation : public QObject
 
     bool load(const QString &path)
     {
-        QLineEdit *edit = window->findChild<QComboBox *>("location")->lineEdit();
-        edit->setText(QUrl::fromLocalFile(path).toString());
-        QTest::keyClick(edit, Qt::Key_Return);
+        harness::typeLocation(window, QUrl::fromLocalFile(path).toString());
         return viewer->currentFileName() == path;
     }
 
@@ -199,7 +191,7 @@ private slots:
         QVERIFY(load(file));
         QCOMPARE(list->itemText(index), description);
         drag(QPoint(80, 30));
-        const int logged = contents("quelvin.log").count("viewpointActivated\n");
+        const int logged = harness::readBytes("quelvin.log").count("viewpointActivated\n");
 
         fflush(stdout);
         const int saved = dup(1), fd = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -213,9 +205,9 @@ private slots:
 
         const SbVec3f axis(orientation.x(), orientation.y(), orientation.z());
         QVERIFY(placed(SbVec3f(position.x(), position.y(), position.z()), SbRotation(axis, orientation.w()), 1e-5f));
-        QCOMPARE(contents("quelvin.log").count("viewpointActivated\n"), logged + 1);
+        QCOMPARE(harness::readBytes("quelvin.log").count("viewpointActivated\n"), logged + 1);
         // How far the camera now is from the scene's centre is checked with the turns.
-        QCOMPARE(contents("stdout.txt"), "Focal distance = " + QByteArray::number(camera()->focalDistance.getValue(), 'f', 6) + "\n");
+        QCOMPARE(harness::readBytes("stdout.txt"), "Focal distance = " + QByteArray::number(camera()->focalDistance.getValue(), 'f', 6) + "\n");
     }
 
     void animatedViewpoint()

@@ -29,9 +29,7 @@ class TestSelection : public QObject
     bool load(const QString &name)
     {
         const QString path = harness::sourceDir() + "/tests/data/navigation/" + name;
-        QLineEdit *edit = window->findChild<QComboBox *>("location")->lineEdit();
-        edit->setText(QUrl::fromLocalFile(path).toString());
-        QTest::keyClick(edit, Qt::Key_Return);
+        harness::typeLocation(window, QUrl::fromLocalFile(path).toString());
         viewer->setViewing(false);
         return viewer->currentFileName() == path;
     }
