@@ -1,6 +1,7 @@
 #include "quelvin_loader.h"
 
 #include "quelvin_http.h"
+#include "quelvin_reader.h"
 #include "quelvin_viewer.h"
 
 #include <Inventor/SbImage.h>
@@ -166,7 +167,9 @@ void Loader::attach(const QByteArray &path, SoNode *node)
     const SoType type = node->getTypeId();
     if (type == SoVRMLImageTexture::getClassTypeId()) {
         SbImage image;
-        (void)image.readFile(path.constData());
+        // simage allocates whatever size a header claims, unchecked.
+        if (SceneReader::isSafeImage(QFile::decodeName(path)))
+            (void)image.readFile(path.constData());
         static_cast<SoVRMLImageTexture *>(node)->setImage(image);
     } else if (type == SoVRMLAnchor::getClassTypeId()) {
         if (browser) {
@@ -174,9 +177,9 @@ void Loader::attach(const QByteArray &path, SoNode *node)
             browser->loadURL(location);
         }
     } else if (type == SoVRMLInline::getClassTypeId()) {
-        SoInput in;
-        if (in.openFile(path.constData(), FALSE))
-            static_cast<SoVRMLInline *>(node)->setChildData(SoDB::readAll(&in));
+        const QString file = QFile::decodeName(path);
+        if (SceneReader::isReadableFile(file))
+            static_cast<SoVRMLInline *>(node)->setChildData(SceneReader::readFile(file));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "quelvin_glcontext.h"
 #include "quelvin_loader.h"
+#include "quelvin_reader.h"
 #include "quelvin_window.h"
 
 #include <Inventor/SoDB.h>
@@ -100,6 +101,7 @@ Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
     SoVRMLAnchor::setFetchURLCallBack(vrmlanchor_cb, nullptr);
     vrmlinline_cb = Browser::VRMLInlineCB;
     SoVRMLInline::setFetchURLCallBack(vrmlinline_cb, nullptr);
+    tolerant::installExternProtoHook();
 
     logFile.open("quelvinViewer.log", std::ios::out | std::ios::trunc);
     if (logFile.fail())
@@ -193,7 +195,8 @@ void Browser::logNodesOfType(SoType type, const char *countLabel, const char *it
 
 bool Browser::loadFile(SoInput *in)
 {
-    SoSeparator *root = SoDB::readAll(in);
+    (void)SceneReader::takeAccount();
+    SoSeparator *root = SceneReader::readInput(in);
     if (!root) {
         unsetBaseLocation();
         return false;
@@ -233,6 +236,10 @@ bool Browser::loadFile(SoInput *in)
     logNodesOfType(SoVRMLGeometry::getClassTypeId(), "No. geometry nodes = ", "geom no. ", scene);
     logNodesOfType(SoVRMLText::getClassTypeId(), "No. text nodes = ", "text no. ", scene);
     logNodesOfType(SoVRMLIndexedFaceSet::getClassTypeId(), "No. i-f-s nodes = ", "ifs no. ", scene);
+    // Includes the local inlines read with the document.
+    const ReadAccount leftOut = SceneReader::takeAccount();
+    if (!leftOut.isEmpty())
+        logFile << leftOut.text().toUtf8().constData() << "\n";
     logFile.flush();
 
     selection = new SoSelection;
@@ -261,11 +268,11 @@ bool Browser::loadFile(SoInput *in)
 
 void Browser::loadURL(SbString &location)
 {
-    SoInput in;
-    if (!in.openFile(location.getString(), FALSE))
+    const QString path = QFile::decodeName(location.getString());
+    if (!SceneReader::isReadableFile(path))
         return;
     setBaseLocation(location);
-    SoSeparator *root = SoDB::readAll(&in);
+    SoSeparator *root = SceneReader::readFile(path);
     if (root) {
         // Kept for the rest of the run like every scene the program reads:
         // the anchor that asked for it may still be on the stack of an

@@ -1,6 +1,7 @@
 #include "quelvin_window.h"
 
 #include "quelvin_http.h"
+#include "quelvin_reader.h"
 #include "quelvin_viewer.h"
 
 #include <Inventor/Qt/SoQt.h>
@@ -415,11 +416,15 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
     if (QFileInfo(path).fileName().isEmpty())
         return;
 
+    QString reason;
     SoInput *in = new SoInput;
-    if (!in->openFile(QFile::encodeName(path).constData(), FALSE)) {
+    if (!SceneReader::isReadableFile(path, &reason)
+        || !in->openFile(QFile::encodeName(path).constData(), FALSE)) {
         delete in;
+        if (reason.isEmpty())
+            reason = QFile(path).errorString();
         QMessageBox::warning(this, tr("Application"),
-                             tr("Cannot read file %1:\n%2.").arg(path).arg(QFile(path).errorString()),
+                             tr("Cannot read file %1:\n%2.").arg(path).arg(reason),
                              QMessageBox::Ok, QMessageBox::NoButton);
         return;
     }
@@ -463,7 +468,8 @@ void BrowserWindow::loadOtherScheme(const QUrl &url)
         return;
     }
     SoInput *in = new SoInput;
-    if (!in->openFile(QFile::encodeName(name).constData(), FALSE)) {
+    if (!SceneReader::isReadableFile(name)
+        || !in->openFile(QFile::encodeName(name).constData(), FALSE)) {
         delete in;
         QMessageBox::warning(this, tr("Application"), tr("Not a file"),
                              QMessageBox::Ok, QMessageBox::NoButton);
@@ -568,8 +574,7 @@ void BrowserWindow::httpRequestFinished(int requestId, bool error)
         curFile = QString();
 
     const QByteArray body = http->readAll();
-    SoInput *in = new SoInput;
-    in->setBuffer(body.constData(), size_t(body.size()));
+    SoInput *in = new DocumentInput(body, curUrl);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     if (browser->loadFile(in)) {
         QApplication::restoreOverrideCursor();

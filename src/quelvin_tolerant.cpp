@@ -1,0 +1,1522 @@
+#include "quelvin_tolerant.h"
+
+#include <Inventor/SbName.h>
+#include <Inventor/SoDB.h>
+#include <Inventor/SoInput.h>
+#include <Inventor/SoType.h>
+#include <Inventor/actions/SoSearchAction.h>
+#include <Inventor/fields/SoField.h>
+#include <Inventor/fields/SoMFEnum.h>
+#include <Inventor/fields/SoMFName.h>
+#include <Inventor/fields/SoMFNode.h>
+#include <Inventor/fields/SoSFEnum.h>
+#include <Inventor/fields/SoSFImage.h>
+#include <Inventor/fields/SoSFName.h>
+#include <Inventor/fields/SoSFNode.h>
+#include <Inventor/misc/SoProto.h>
+#include <Inventor/nodes/SoGroup.h>
+#include <Inventor/nodes/SoNode.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/SoPath.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QVector>
+#include <QSet>
+#include <QUrl>
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+// --- Account ---------------------------------------------------------------
+
+void ReadAccount::add(const QString &kind, const QString &name)
+{
+    for (Entry &entry : entries) {
+        if (entry.kind == kind) {
+            entry.count++;
+            if (!name.isEmpty() && !entry.names.contains(name))
+                entry.names.append(name);
+            return;
+        }
+    }
+    entries.append(Entry{ kind, 1, name.isEmpty() ? QStringList() : QStringList(name) });
+}
+
+void ReadAccount::merge(const ReadAccount &other)
+{
+    for (const Entry &theirs : other.entries) {
+        bool found = false;
+        for (Entry &entry : entries) {
+            if (entry.kind != theirs.kind)
+                continue;
+            entry.count += theirs.count;
+            for (const QString &name : theirs.names)
+                if (!entry.names.contains(name))
+                    entry.names.append(name);
+            found = true;
+        }
+        if (!found)
+            entries.append(theirs);
+    }
+}
+
+int ReadAccount::count(const QString &kind) const
+{
+    for (const Entry &entry : entries)
+        if (entry.kind == kind)
+            return entry.count;
+    return 0;
+}
+
+QString ReadAccount::text() const
+{
+    QStringList parts;
+    for (const Entry &entry : entries) {
+        // A kind is "singular" or "singular|plural"; most take an s.
+        const QStringList forms = entry.kind.split('|');
+        const QString kind = entry.count == 1 ? forms.first()
+                             : forms.size() > 1 ? forms.at(1) : forms.first() + "s";
+        QString part = QString("%1 %2").arg(entry.count).arg(kind);
+        if (!entry.names.isEmpty()) {
+            // A long list of names says no more than the first few.
+            QStringList shown = entry.names.mid(0, 6);
+            if (entry.names.size() > 6)
+                shown.append("...");
+            part += " (" + shown.join(", ") + ")";
+        }
+        parts.append(part);
+    }
+    return "left out: " + parts.join(", ");
+}
+
+namespace tolerant {
+
+// --- Files and gzip ----------------------------------------------------------
+
+bool inflateIfGzip(const QByteArray &data, QByteArray *out)
+{
+    if (data.size() < 2 || uchar(data[0]) != 0x1f || uchar(data[1]) != 0x8b) {
+        *out = data;
+        return true;
+    }
+    z_stream stream;
+    memset(&stream, 0, sizeof(stream));
+    if (inflateInit2(&stream, 15 + 32) != Z_OK)
+        return false;
+    QByteArray result;
+    // A gzip bomb would take all memory; no real model comes near this.
+    const qint64 limit = qint64(1) << 30;
+    char chunk[65536];
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(chunk);
+        stream.avail_out = sizeof(chunk);
+        status = inflate(&stream, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END)
+            break;
+        result.append(chunk, int(sizeof(chunk) - stream.avail_out));
+        if (result.size() > limit) {
+            status = Z_MEM_ERROR;
+            break;
+        }
+        // Concatenated members are legal gzip; read them all.
+        if (status == Z_STREAM_END && stream.avail_in > 0) {
+            inflateReset(&stream);
+            status = Z_OK;
+        }
+    }
+    inflateEnd(&stream);
+    // A truncated download still gives the scene it holds so far.
+    if (status != Z_STREAM_END && result.isEmpty())
+        return false;
+    *out = result;
+    return true;
+}
+
+bool loadFileBytes(const QString &path, QByteArray *bytes, QString *reason)
+{
+    // A FIFO or device would block the whole program in open() or read().
+    struct stat info;
+    const QByteArray encoded = QFile::encodeName(path);
+    if (stat(encoded.constData(), &info) != 0) {
+        if (reason)
+            *reason = QFile(path).exists() ? QObject::tr("Cannot read the file")
+                                           : QObject::tr("No such file");
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        if (reason)
+            *reason = QObject::tr("Not a regular file");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (reason)
+            *reason = file.errorString();
+        return false;
+    }
+    QByteArray raw = file.readAll();
+    if (raw.size() != info.st_size && file.error() != QFile::NoError) {
+        if (reason)
+            *reason = file.errorString();
+        return false;
+    }
+    if (!inflateIfGzip(raw, bytes)) {
+        if (reason)
+            *reason = QObject::tr("Broken gzip data");
+        return false;
+    }
+    return true;
+}
+
+// --- Node types as Coin knows them -------------------------------------------
+
+namespace {
+
+enum FieldKind { NoField, ValueField, WordField, ImageField, SFNodeField, MFNodeField };
+
+struct NodeType
+{
+    bool known = false;
+    bool script = false;
+    bool bareChildren = false;    // an Inventor group: children without a field name
+    SoNode *instance = nullptr;   // one of the type, asked for its fields
+    QHash<QByteArray, FieldKind> protoFields;
+    bool proto = false;
+};
+
+FieldKind kindOfFieldType(SoType type)
+{
+    if (type.isBad())
+        return NoField;
+    if (type.isDerivedFrom(SoSFNode::getClassTypeId()))
+        return SFNodeField;
+    if (type.isDerivedFrom(SoMFNode::getClassTypeId()))
+        return MFNodeField;
+    if (type.isDerivedFrom(SoSFImage::getClassTypeId()))
+        return ImageField;
+    if (type.isDerivedFrom(SoSFEnum::getClassTypeId()) || type.isDerivedFrom(SoMFEnum::getClassTypeId())
+        || type.isDerivedFrom(SoSFName::getClassTypeId())
+        || type.isDerivedFrom(SoMFName::getClassTypeId()))
+        return WordField;
+    return ValueField;
+}
+
+// One instance per built-in type, kept for the run: Coin says which fields
+// a type has only through an instance.
+const NodeType *builtinType(const QByteArray &name, bool vrml2)
+{
+    static QHash<QByteArray, NodeType *> cache;
+    const QByteArray key = (vrml2 ? "2" : "1") + name;
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it.value();
+    NodeType *info = new NodeType;
+    SoType type = SoType::badType();
+    if (vrml2)
+        type = SoType::fromName(SbName(("VRML" + name).constData()));
+    if (type.isBad())
+        type = SoType::fromName(SbName(name.constData()));
+    if (!type.isBad() && type.isDerivedFrom(SoNode::getClassTypeId()) && type.canCreateInstance()
+        && type != SoProto::getClassTypeId()) {
+        info->known = true;
+        info->instance = static_cast<SoNode *>(type.createInstance());
+        info->instance->ref();
+        const bool vrmlType = QByteArray(type.getName().getString()).startsWith("VRML");
+        info->bareChildren = !vrmlType && type.isDerivedFrom(SoGroup::getClassTypeId());
+        info->script = vrml2 && name == "Script";
+    }
+    cache.insert(key, info);
+    return info;
+}
+
+bool isFieldType(const QByteArray &name)
+{
+    const SoType type = SoType::fromName(SbName(name.constData()));
+    return !type.isBad() && type.isDerivedFrom(SoField::getClassTypeId());
+}
+
+// --- Tokens -----------------------------------------------------------------
+
+enum TokenKind { End, Id, Number, String, LBrace, RBrace, LBracket, RBracket, Other };
+
+struct Token
+{
+    TokenKind kind = End;
+    int begin = 0;
+    int end = 0;
+};
+
+inline bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ',' || c == '\f' || c == '\v';
+}
+
+inline bool isIdStart(unsigned char c)
+{
+    if (c <= 0x20 || c == 0x7f)
+        return false;
+    return !strchr("\"#',+-.0123456789[\\]{}", c);
+}
+
+inline bool isIdRest(unsigned char c)
+{
+    if (c <= 0x20 || c == 0x7f)
+        return false;
+    // '.' is kept inside a name so that a ROUTE's node.field is one token.
+    return !strchr("\"#',[\\]{}", c);
+}
+
+// Where the parser keeps names met in DEF and what became of them.
+enum NameState { Open, Closed, Dropped };
+
+// Held by pointer: the parser keeps a type while more PROTOs are added.
+typedef std::shared_ptr<NodeType> TypePtr;
+
+struct ProtoScope
+{
+    QHash<QByteArray, TypePtr> protos;
+};
+
+bool cleanWithProtos(QByteArray input, const QString &location, QByteArray *output,
+                     ReadAccount *account, QList<QByteArray> *protoNames,
+                     QHash<QByteArray, TypePtr> *protos);
+
+// Paths of EXTERNPROTO files being cleaned, outermost first: a file that
+// (through others) names itself resolves to nothing instead of recursing.
+QStringList &filesInProgress()
+{
+    static QStringList files;
+    return files;
+}
+
+// Cleaned text of every EXTERNPROTO file resolved, for the fetch hook.
+QHash<QString, QByteArray> &resolvedFiles()
+{
+    static QHash<QString, QByteArray> files;
+    return files;
+}
+
+class Parser
+{
+public:
+    Parser(QByteArray source, bool vrml2, const QString &location, ReadAccount *account)
+        : text(std::move(source)), data(text.constData()), size(text.size()), vrml2(vrml2),
+          location(location), account(account)
+    {
+    }
+
+    bool run(int start, const QByteArray &header);
+    QByteArray result();
+    bool changed = false;
+    // The PROTOs of the outermost scope with their interfaces, in order.
+    QList<QByteArray> topProtoNames;
+    QHash<QByteArray, TypePtr> topProtos;
+
+private:
+    // Output: the input with cut spans replaced, in order, without overlap.
+    struct Edit
+    {
+        int from;
+        int to;
+        QByteArray replacement;
+    };
+    void cut(int from, int to, const char *replacement = nullptr)
+    {
+        if (from < cursor)
+            return;    // inside a span already cut
+        edits.append(Edit{ from, to, replacement ? QByteArray(replacement) : QByteArray() });
+        cursor = to;
+        changed = true;
+    }
+
+    Token next();
+    Token peek()
+    {
+        const int saved = pos;
+        Token token = next();
+        pos = saved;
+        return token;
+    }
+    QByteArray word(const Token &token) const { return QByteArray(data + token.begin, token.end - token.begin); }
+    bool is(const Token &token, const char *literal) const
+    {
+        const int n = int(strlen(literal));
+        return token.kind == Id && token.end - token.begin == n
+               && memcmp(data + token.begin, literal, size_t(n)) == 0;
+    }
+    int skipBalanced(int openPos);
+    bool enter()
+    {
+        if (++depth > maxNesting) {
+            tooDeep = true;
+            pos = size;
+        }
+        return !tooDeep;
+    }
+    void leave() { depth--; }
+
+    const NodeType *lookupType(const QByteArray &name);
+    FieldKind fieldKind(const NodeType *type, const QByteArray &field);
+    bool hasEvent(const NodeType *type, const QByteArray &name, const QSet<QByteArray> &declared);
+
+    enum Place { TopLevel, InList, SingleNode, SingleInList, Bare };
+    void statements(bool inProtoBody);
+    bool statement(bool inProtoBody);
+    bool nodeStatement(Place place);
+    void node(int start, const QByteArray &defName, Place place);
+    void nodeBody(const NodeType *type);
+    bool fieldValue(FieldKind kind, const QByteArray &field, int fieldStart);
+    int skipValue();
+    bool simpleValue();
+    void imageValue(int valueStart);
+    void dropNode(int start, Place place, const QByteArray &defName);
+    void route();
+    void proto();
+    void externProto();
+    bool interfaceDeclarations(bool withValues, bool cutUnknown, QHash<QByteArray, FieldKind> *fields,
+                               QByteArray *externDeclarations, QByteArray *stubDeclarations,
+                               QSet<QByteArray> *declared);
+    bool resolveExtern(const QList<QByteArray> &urls, const QByteArray &name, QString *path,
+                       QByteArray *protoName, QHash<QByteArray, FieldKind> *fields);
+    static const char *replacementFor(Place place)
+    {
+        switch (place) {
+        case SingleNode: return "NULL";
+        case SingleInList: return "[]";
+        default: return "";
+        }
+    }
+
+    QByteArray text;
+    const char *data;
+    const int size;
+    const bool vrml2;
+    const QString location;
+    ReadAccount *account;
+    int pos = 0;
+    int cursor = 0;
+    int depth = 0;
+    bool tooDeep = false;
+    QVector<Edit> edits;
+    QHash<QByteArray, NameState> names;
+    QList<ProtoScope> scopes;
+    QSet<QByteArray> protosBeingDefined;
+};
+
+Token Parser::next()
+{
+    for (;;) {
+        while (pos < size && isSpace(data[pos]))
+            pos++;
+        if (pos < size && data[pos] == '#') {
+            const void *eol = memchr(data + pos, '\n', size_t(size - pos));
+            pos = eol ? int(static_cast<const char *>(eol) - data) + 1 : size;
+            continue;
+        }
+        break;
+    }
+    Token token;
+    token.begin = pos;
+    if (pos >= size) {
+        token.kind = End;
+        token.end = pos;
+        return token;
+    }
+    const unsigned char c = uchar(data[pos]);
+    switch (c) {
+    case '{': token.kind = LBrace; pos++; break;
+    case '}': token.kind = RBrace; pos++; break;
+    case '[': token.kind = LBracket; pos++; break;
+    case ']': token.kind = RBracket; pos++; break;
+    case '"':
+        token.kind = String;
+        pos++;
+        while (pos < size && data[pos] != '"') {
+            if (data[pos] == '\\' && pos + 1 < size)
+                pos++;
+            pos++;
+        }
+        if (pos < size)
+            pos++;
+        break;
+    default:
+        if (isIdStart(c)) {
+            token.kind = Id;
+            while (pos < size && isIdRest(uchar(data[pos])))
+                pos++;
+        } else if ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.') {
+            token.kind = Number;
+            while (pos < size && !isSpace(data[pos]) && !strchr("[]{}\"#", data[pos]))
+                pos++;
+        } else {
+            token.kind = Other;
+            pos++;
+        }
+    }
+    token.end = pos;
+    return token;
+}
+
+// From an opening brace or bracket at openPos, the position after the one
+// that closes it; strings and comments are passed over whole.
+int Parser::skipBalanced(int openPos)
+{
+    // Most of a large file is lists of numbers passed over here; glibc's
+    // strcspn finds the few bytes that matter many at a time. The text
+    // ends in a NUL (QByteArray), which stops it at the end.
+    int level = 0;
+    int p = openPos;
+    while (p < size) {
+        p += int(strcspn(data + p, "\"#{}[]"));
+        if (p >= size)
+            break;
+        const char c = data[p];
+        if (c == '"') {
+            p++;
+            while (p < size && data[p] != '"') {
+                if (data[p] == '\\')
+                    p++;
+                p++;
+            }
+            p++;
+            continue;
+        }
+        if (c == '#') {
+            const void *eol = memchr(data + p, '\n', size_t(size - p));
+            p = eol ? int(static_cast<const char *>(eol) - data) + 1 : size;
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            level++;
+            if (depth + level > maxNesting) {
+                tooDeep = true;
+                return size;
+            }
+        } else if (--level == 0) {
+            return p + 1;
+        }
+        p++;
+    }
+    return size;
+}
+
+const NodeType *Parser::lookupType(const QByteArray &name)
+{
+    if (protosBeingDefined.contains(name))
+        return nullptr;
+    for (int i = scopes.size() - 1; i >= 0; i--) {
+        auto it = scopes[i].protos.constFind(name);
+        if (it != scopes[i].protos.constEnd())
+            return it.value().get();
+    }
+    const NodeType *type = builtinType(name, vrml2);
+    return type->known ? type : nullptr;
+}
+
+FieldKind Parser::fieldKind(const NodeType *type, const QByteArray &field)
+{
+    if (type->proto)
+        return type->protoFields.value(field, NoField);
+    SoField *f = type->instance->getField(SbName(field.constData()));
+    if (!f)
+        return NoField;
+    return kindOfFieldType(f->getTypeId());
+}
+
+bool Parser::hasEvent(const NodeType *type, const QByteArray &name, const QSet<QByteArray> &declared)
+{
+    if (declared.contains(name) || fieldKind(type, name) != NoField)
+        return true;
+    if (name.startsWith("set_") && fieldKind(type, name.mid(4)) != NoField)
+        return true;
+    if (name.endsWith("_changed") && fieldKind(type, name.left(name.size() - 8)) != NoField)
+        return true;
+    return false;
+}
+
+QByteArray Parser::result()
+{
+    if (edits.isEmpty())
+        return text;
+    bool fits = true;
+    for (const Edit &edit : edits)
+        fits = fits && edit.replacement.size() <= edit.to - edit.from;
+    if (fits) {
+        // Blanked in place, keeping line ends so that Coin's messages name
+        // the right lines: a large model is not copied (the pages of a
+        // copy cost more than the whole pass).
+        char *bytes = text.data();
+        for (const Edit &edit : edits) {
+            memcpy(bytes + edit.from, edit.replacement.constData(), size_t(edit.replacement.size()));
+            for (int i = edit.from + edit.replacement.size(); i < edit.to; i++)
+                if (bytes[i] != '\n')
+                    bytes[i] = ' ';
+        }
+        return text;
+    }
+    QByteArray out;
+    out.reserve(size + 1024);
+    int copied = 0;
+    for (const Edit &edit : edits) {
+        out.append(data + copied, edit.from - copied);
+        out.append(edit.replacement);
+        copied = edit.to;
+    }
+    out.append(data + copied, size - copied);
+    return out;
+}
+
+bool Parser::run(int start, const QByteArray &header)
+{
+    cut(0, start, header.constData());
+    pos = start;
+    scopes.append(ProtoScope());
+    statements(false);
+    if (!scopes.isEmpty()) {
+        topProtos = scopes.first().protos;
+    }
+    return !tooDeep;
+}
+
+void Parser::statements(bool inProtoBody)
+{
+    while (!tooDeep) {
+        const Token token = peek();
+        if (token.kind == End)
+            return;
+        if (token.kind == RBrace && inProtoBody)
+            return;
+        if (!statement(inProtoBody)) {
+            // Text that is no statement: left out, with what it encloses.
+            Token stray = next();
+            int end = stray.end;
+            if (stray.kind == LBrace || stray.kind == LBracket)
+                end = skipBalanced(stray.begin);
+            pos = end;
+            cut(stray.begin, end);
+            if (account)
+                account->add("stray token", QString::fromUtf8(word(stray)).left(20));
+        }
+    }
+}
+
+static const char *const x3dStatements[] = { "PROFILE", "COMPONENT", "META", "EXPORT", "IMPORT", "UNIT", nullptr };
+
+bool Parser::statement(bool inProtoBody)
+{
+    const Token token = peek();
+    if (token.kind != Id)
+        return false;
+    if (vrml2) {
+        if (is(token, "PROTO")) {
+            proto();
+            return true;
+        }
+        if (is(token, "EXTERNPROTO")) {
+            externProto();
+            return true;
+        }
+        if (is(token, "ROUTE")) {
+            route();
+            return true;
+        }
+        for (int i = 0; x3dStatements[i]; i++) {
+            if (!is(token, x3dStatements[i]))
+                continue;
+            next();
+            // Each takes names and strings up to the next statement.
+            int end = token.end;
+            for (;;) {
+                const Token arg = peek();
+                const bool keyword = arg.kind == Id
+                    && (is(arg, "PROTO") || is(arg, "EXTERNPROTO") || is(arg, "ROUTE")
+                        || is(arg, "DEF") || is(arg, "USE") || lookupType(word(arg)));
+                bool statementWord = false;
+                for (int j = 0; x3dStatements[j]; j++)
+                    statementWord = statementWord || is(arg, x3dStatements[j]);
+                if ((arg.kind != Id && arg.kind != String && arg.kind != Number) || keyword
+                    || statementWord)
+                    break;
+                // A name followed by a brace is the next node, of a type we may not know.
+                const Token save = next();
+                if (peek().kind == LBrace) {
+                    pos = save.begin;
+                    break;
+                }
+                end = save.end;
+            }
+            cut(token.begin, end);
+            pos = end;
+            if (account)
+                account->add("X3D statement", QString::fromUtf8(word(token)));
+            return true;
+        }
+    }
+    (void)inProtoBody;
+    return nodeStatement(TopLevel);
+}
+
+bool Parser::nodeStatement(Place place)
+{
+    const Token token = peek();
+    if (token.kind != Id)
+        return false;
+    if (is(token, "NULL")) {
+        next();
+        if (place != SingleNode)
+            cut(token.begin, token.end, replacementFor(place));
+        return true;
+    }
+    if (is(token, "USE")) {
+        next();
+        const Token name = next();
+        if (name.kind != Id) {
+            pos = name.begin;
+            cut(token.begin, token.end, replacementFor(place));
+            return true;
+        }
+        const QByteArray ref = word(name);
+        auto it = names.constFind(ref);
+        // A USE of a node still being read makes a cycle that Coin follows
+        // without end, and Coin 4.0.0 connects a PROTO's IS references
+        // recursively through it; a USE of what was never defined or was
+        // left out makes Coin refuse the file.
+        if (it == names.constEnd() || it.value() != Closed) {
+            cut(token.begin, name.end, replacementFor(place));
+            if (account)
+                account->add("broken reference", QString::fromUtf8(ref));
+        }
+        return true;
+    }
+    if (is(token, "DEF")) {
+        next();
+        const Token name = next();
+        if (name.kind != Id) {
+            pos = name.begin;
+            cut(token.begin, token.end);
+            return nodeStatement(place);
+        }
+        const Token type = peek();
+        if (type.kind != Id) {
+            cut(token.begin, name.end, replacementFor(place));
+            return true;
+        }
+        node(token.begin, word(name), place);
+        return true;
+    }
+    node(token.begin, QByteArray(), place);
+    return true;
+}
+
+void Parser::dropNode(int start, Place place, const QByteArray &defName)
+{
+    // The DEFs inside what is dropped go with it, and so do the USEs and
+    // ROUTEs that name them later.
+    if (!defName.isEmpty())
+        names.insert(defName, Dropped);
+    const Token brace = peek();
+    int end = pos;
+    if (brace.kind == LBrace) {
+        end = skipBalanced(brace.begin);
+        int p = brace.begin;
+        const int saved = pos;
+        pos = p;
+        while (pos < end) {
+            const Token token = next();
+            if (token.kind == End || token.end > end)
+                break;
+            if (is(token, "DEF")) {
+                const Token name = next();
+                if (name.kind == Id)
+                    names.insert(word(name), Dropped);
+            }
+        }
+        pos = saved;
+    }
+    pos = end;
+    cut(start, end, replacementFor(place));
+}
+
+void Parser::node(int start, const QByteArray &defName, Place place)
+{
+    const Token typeToken = next();
+    const QByteArray typeName = word(typeToken);
+    const NodeType *type = lookupType(typeName);
+    if (peek().kind != LBrace) {
+        // A name with no body: nothing Coin could read.
+        if (!defName.isEmpty())
+            names.insert(defName, Dropped);
+        cut(start, typeToken.end, replacementFor(place));
+        if (account)
+            account->add("unknown node", QString::fromUtf8(typeName));
+        return;
+    }
+    if (!type) {
+        if (!vrml2) {
+            // VRML 1.0 describes nodes of its extensions with a fields
+            // declaration, which Coin reads as an unknown node.
+            const int saved = pos;
+            next();
+            const Token first = next();
+            pos = saved;
+            if (is(first, "fields")) {
+                pos = skipBalanced(peek().begin);
+                if (!defName.isEmpty())
+                    names.insert(defName, Closed);
+                return;
+            }
+        }
+        dropNode(start, place, defName);
+        if (account)
+            account->add("unknown node", QString::fromUtf8(typeName));
+        return;
+    }
+    const Token brace = next();
+    (void)brace;
+    if (!enter())
+        return;
+    if (!defName.isEmpty())
+        names.insert(defName, Open);
+    nodeBody(type);
+    if (!defName.isEmpty())
+        names.insert(defName, Closed);
+    leave();
+}
+
+void Parser::nodeBody(const NodeType *type)
+{
+    QSet<QByteArray> declared;
+    while (!tooDeep) {
+        const Token token = peek();
+        if (token.kind == End)
+            return;
+        if (token.kind == RBrace) {
+            next();
+            return;
+        }
+        if (token.kind != Id) {
+            next();
+            int end = token.end;
+            if (token.kind == LBrace || token.kind == LBracket)
+                end = skipBalanced(token.begin);
+            pos = end;
+            cut(token.begin, end);
+            if (account)
+                account->add("stray token", QString::fromUtf8(word(token)).left(20));
+            continue;
+        }
+        if (vrml2 && (is(token, "ROUTE") || is(token, "PROTO") || is(token, "EXTERNPROTO"))) {
+            statement(true);
+            continue;
+        }
+        if (type->script && (is(token, "eventIn") || is(token, "eventOut") || is(token, "field")
+                             || is(token, "exposedField"))) {
+            QHash<QByteArray, FieldKind> fields;
+            // One declaration at a time, in the node's own body.
+            interfaceDeclarations(true, true, &fields, nullptr, nullptr, &declared);
+            continue;
+        }
+        if (is(token, "DEF") || is(token, "USE")) {
+            if (type->bareChildren || !vrml2) {
+                nodeStatement(Bare);
+            } else {
+                const int start = token.begin;
+                next();
+                next();
+                const Token after = peek();
+                int end = pos;
+                if (is(token, "DEF") && after.kind == Id) {
+                    next();
+                    if (peek().kind == LBrace)
+                        end = skipBalanced(peek().begin);
+                }
+                pos = end;
+                cut(start, end);
+                if (account)
+                    account->add("stray token", QString::fromUtf8(word(token)));
+            }
+            continue;
+        }
+        next();
+        const QByteArray field = word(token);
+        const Token after = peek();
+        if (is(after, "IS")) {
+            next();
+            const Token target = next();
+            if (!hasEvent(type, field, declared) || target.kind != Id) {
+                cut(token.begin, target.kind == Id ? target.end : after.end);
+                if (account)
+                    account->add("unknown field", QString::fromUtf8(field));
+            }
+            continue;
+        }
+        FieldKind kind = fieldKind(type, field);
+        if (type->script && declared.contains(field))
+            kind = ValueField;
+        if (kind == NoField) {
+            if ((type->bareChildren || !vrml2) && after.kind == LBrace) {
+                pos = token.begin;
+                nodeStatement(Bare);
+                continue;
+            }
+            const int end = skipValue();
+            cut(token.begin, end);
+            if (account)
+                account->add("unknown field", QString::fromUtf8(field));
+            continue;
+        }
+        if (!fieldValue(kind, field, token.begin)) {
+            const int end = skipValue();
+            cut(token.begin, end);
+            if (account)
+                account->add("unusable field value", QString::fromUtf8(field));
+        }
+    }
+}
+
+// Passes over the value after a field name whose type is not known: a list,
+// numbers and strings, a word, or a node. Returns where it ends.
+int Parser::skipValue()
+{
+    const Token token = peek();
+    switch (token.kind) {
+    case LBracket:
+    case LBrace:
+        pos = skipBalanced(token.begin);
+        return pos;
+    case Number:
+    case String: {
+        int end = token.end;
+        for (;;) {
+            const Token t = peek();
+            if (t.kind != Number && t.kind != String)
+                break;
+            next();
+            end = t.end;
+        }
+        return end;
+    }
+    case Id: {
+        next();
+        if (is(token, "TRUE") || is(token, "FALSE") || is(token, "NULL"))
+            return token.end;
+        if (is(token, "USE")) {
+            const Token name = next();
+            return name.kind == Id ? name.end : token.end;
+        }
+        if (is(token, "DEF")) {
+            next();
+            next();
+        }
+        const Token brace = peek();
+        if (brace.kind == LBrace) {
+            pos = skipBalanced(brace.begin);
+            return pos;
+        }
+        // A word alone: an enumerated value.
+        return token.end;
+    }
+    default:
+        return pos;
+    }
+}
+
+// Numbers, strings and truth values, or a list of them.
+bool Parser::simpleValue()
+{
+    const Token token = peek();
+    if (token.kind == LBracket) {
+        pos = skipBalanced(token.begin);
+        return true;
+    }
+    if (is(token, "TRUE") || is(token, "FALSE")) {
+        next();
+        return true;
+    }
+    if (token.kind != Number && token.kind != String)
+        return false;
+    for (;;) {
+        const Token t = peek();
+        if (t.kind != Number && t.kind != String)
+            return true;
+        next();
+    }
+}
+
+// An SFImage holds width, height and components, then one number a pixel.
+// Coin 4.0.0 allocates what the first three claim before it reads a single
+// pixel, so a claim the data does not back is replaced by an empty image.
+void Parser::imageValue(int valueStart)
+{
+    QList<long long> numbers;
+    int end = valueStart;
+    bool bad = false;
+    for (;;) {
+        const Token t = peek();
+        if (t.kind != Number)
+            break;
+        next();
+        end = t.end;
+        if (numbers.size() < 3) {
+            char *stop = nullptr;
+            const QByteArray w = word(t);
+            numbers.append(strtoll(w.constData(), &stop, 0));
+        } else {
+            numbers.append(0);
+        }
+    }
+    if (numbers.size() < 3) {
+        bad = true;
+    } else {
+        const long long w = numbers[0], h = numbers[1], c = numbers[2];
+        if (w < 0 || h < 0 || c < 0 || c > 4 || w > 65536 || h > 65536
+            || w * h != numbers.size() - 3)
+            bad = true;
+    }
+    if (bad) {
+        cut(valueStart, end, " 0 0 0");
+        if (account)
+            account->add("unusable image");
+    }
+}
+
+bool Parser::fieldValue(FieldKind kind, const QByteArray &field, int fieldStart)
+{
+    (void)field;
+    (void)fieldStart;
+    const Token token = peek();
+    switch (kind) {
+    case ValueField:
+        return simpleValue();
+    case WordField:
+        if (token.kind == LBracket) {
+            pos = skipBalanced(token.begin);
+            return true;
+        }
+        if (token.kind == Id) {
+            next();
+            // A bit mask may be written (A | B), split over several words.
+            if (data[token.begin] == '(') {
+                while (data[pos - 1] != ')') {
+                    const Token t = next();
+                    if (t.kind == End || t.kind == RBrace)
+                        return false;
+                }
+            }
+            return true;
+        }
+        return token.kind == Number;
+    case ImageField:
+        if (token.kind != Number)
+            return false;
+        imageValue(token.begin);
+        return true;
+    case SFNodeField:
+        if (token.kind != Id || is(token, "TRUE") || is(token, "FALSE"))
+            return false;
+        return nodeStatement(SingleNode);
+    case MFNodeField:
+        if (token.kind == LBracket) {
+            next();
+            if (!enter())
+                return true;
+            while (!tooDeep) {
+                const Token t = peek();
+                if (t.kind == RBracket) {
+                    next();
+                    break;
+                }
+                if (t.kind == End)
+                    break;
+                if (is(t, "ROUTE") || is(t, "PROTO") || is(t, "EXTERNPROTO")) {
+                    statement(true);
+                    continue;
+                }
+                if (!nodeStatement(InList)) {
+                    next();
+                    int end = t.end;
+                    if (t.kind == LBrace || t.kind == LBracket)
+                        end = skipBalanced(t.begin);
+                    pos = end;
+                    cut(t.begin, end);
+                    if (account)
+                        account->add("stray token", QString::fromUtf8(word(t)).left(20));
+                }
+            }
+            leave();
+            return true;
+        }
+        if (token.kind != Id || is(token, "TRUE") || is(token, "FALSE"))
+            return false;
+        return nodeStatement(SingleInList);
+    case NoField:
+        break;
+    }
+    return false;
+}
+
+void Parser::route()
+{
+    const Token keyword = next();
+    const Token from = next();
+    const Token to = next();
+    const Token target = next();
+    if (from.kind != Id || !is(to, "TO") || target.kind != Id) {
+        pos = keyword.end;
+        cut(keyword.begin, keyword.end);
+        if (account)
+            account->add("ROUTE");
+        return;
+    }
+    const QByteArray fromNode = word(from).split('.').value(0);
+    const QByteArray toNode = word(target).split('.').value(0);
+    if (names.value(fromNode, Dropped) == Dropped || names.value(toNode, Dropped) == Dropped) {
+        cut(keyword.begin, target.end);
+        if (account)
+            account->add("ROUTE", QString::fromUtf8(names.value(fromNode, Dropped) == Dropped
+                                                        ? fromNode : toNode));
+    }
+}
+
+static const char *defaultValueOf(const QByteArray &type)
+{
+    if (type.startsWith("MF"))
+        return "[]";
+    static const struct { const char *type; const char *value; } defaults[] = {
+        { "SFBool", "FALSE" }, { "SFColor", "0 0 0" }, { "SFFloat", "0" },
+        { "SFImage", "0 0 0" }, { "SFInt32", "0" }, { "SFNode", "NULL" },
+        { "SFRotation", "0 0 1 0" }, { "SFString", "\"\"" }, { "SFTime", "0" },
+        { "SFVec2f", "0 0" }, { "SFVec3f", "0 0 0" }, { "SFDouble", "0" },
+        { "SFVec3d", "0 0 0" }, { "SFColorRGBA", "0 0 0 0" }, { nullptr, nullptr } };
+    for (int i = 0; defaults[i].type; i++)
+        if (type == defaults[i].type)
+            return defaults[i].value;
+    return nullptr;
+}
+
+// Reads the declarations of a PROTO, EXTERNPROTO or Script up to and with
+// the closing bracket (or, for a Script, one declaration). Declarations of
+// types Coin does not know are cut. Returns false at a malformed list.
+bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
+                                   QHash<QByteArray, FieldKind> *fields,
+                                   QByteArray *externDeclarations, QByteArray *stubDeclarations,
+                                   QSet<QByteArray> *declared)
+{
+    const bool single = declared != nullptr;
+    while (!tooDeep) {
+        const Token keyword = peek();
+        if (!single && keyword.kind == RBracket) {
+            next();
+            return true;
+        }
+        if (keyword.kind == End)
+            return false;
+        const bool event = is(keyword, "eventIn") || is(keyword, "eventOut");
+        const bool valued = is(keyword, "field") || is(keyword, "exposedField");
+        if (!event && !valued) {
+            if (single)
+                return true;
+            // X3D's inputOnly and friends, or anything else: left out up
+            // to the next declaration.
+            next();
+            int end = keyword.end;
+            for (;;) {
+                const Token t = peek();
+                if (t.kind == End || t.kind == RBracket || is(t, "eventIn") || is(t, "eventOut")
+                    || is(t, "field") || is(t, "exposedField"))
+                    break;
+                next();
+                end = (t.kind == LBracket || t.kind == LBrace) ? (pos = skipBalanced(t.begin)) : t.end;
+            }
+            if (cutUnknown)
+                cut(keyword.begin, end);
+            if (account)
+                account->add("unknown field", QString::fromUtf8(word(keyword)));
+            continue;
+        }
+        next();
+        const Token typeToken = next();
+        const Token nameToken = next();
+        const QByteArray type = word(typeToken);
+        const QByteArray name = word(nameToken);
+        const bool knownType = typeToken.kind == Id && isFieldType(type);
+        const FieldKind kind = knownType ? kindOfFieldType(SoType::fromName(SbName(type.constData())))
+                                         : NoField;
+        int end = nameToken.end;
+        bool ok = knownType && nameToken.kind == Id;
+        if (event && ok && is(peek(), "IS")) {
+            next();
+            end = next().end;
+        }
+        if (valued && withValues && ok) {
+            const Token value = peek();
+            if (is(value, "IS")) {
+                next();
+                end = next().end;
+            } else if (!fieldValue(kind, name, keyword.begin)) {
+                end = skipValue();
+                ok = false;
+            } else {
+                end = pos;
+            }
+        } else if (valued && withValues) {
+            end = skipValue();
+        }
+        if (!ok) {
+            if (cutUnknown)
+                cut(keyword.begin, std::max(end, nameToken.end));
+            if (account)
+                account->add("unknown field", QString::fromUtf8(name));
+        } else {
+            fields->insert(name, kind);
+            if (is(keyword, "exposedField")) {
+                fields->insert("set_" + name, kind);
+                fields->insert(name + "_changed", kind);
+            }
+            if (declared)
+                declared->insert(name);
+            if (externDeclarations)
+                *externDeclarations += word(keyword) + " " + type + " " + name + "\n";
+            if (stubDeclarations) {
+                *stubDeclarations += word(keyword) + " " + type + " " + name;
+                if (valued) {
+                    const char *value = defaultValueOf(type);
+                    *stubDeclarations += QByteArray(" ") + (value ? value : "[]");
+                }
+                *stubDeclarations += "\n";
+            }
+        }
+        if (single)
+            return true;
+    }
+    return false;
+}
+
+void Parser::proto()
+{
+    const Token keyword = next();
+    const Token nameToken = next();
+    const Token bracket = next();
+    if (nameToken.kind != Id || bracket.kind != LBracket) {
+        pos = bracket.kind == LBracket ? skipBalanced(bracket.begin) : bracket.begin;
+        cut(keyword.begin, pos);
+        return;
+    }
+    const QByteArray name = word(nameToken);
+    TypePtr type = std::make_shared<NodeType>();
+    type->known = true;
+    type->proto = true;
+    if (!enter())
+        return;
+    interfaceDeclarations(true, true, &type->protoFields, nullptr, nullptr, nullptr);
+    const Token brace = next();
+    if (brace.kind != LBrace) {
+        leave();
+        return;
+    }
+    // A PROTO whose body uses the PROTO itself makes Coin 4.0.0 build
+    // instances without end.
+    protosBeingDefined.insert(name);
+    scopes.append(ProtoScope());
+    statements(true);
+    scopes.removeLast();
+    protosBeingDefined.remove(name);
+    if (peek().kind == RBrace)
+        next();
+    leave();
+    scopes.last().protos.insert(name, type);
+    if (scopes.size() == 1 && !topProtoNames.contains(name))
+        topProtoNames.append(name);
+}
+
+void Parser::externProto()
+{
+    const Token keyword = next();
+    const Token nameToken = next();
+    const Token bracket = next();
+    if (nameToken.kind != Id || bracket.kind != LBracket) {
+        pos = bracket.kind == LBracket ? skipBalanced(bracket.begin) : bracket.begin;
+        cut(keyword.begin, pos);
+        return;
+    }
+    const QByteArray name = word(nameToken);
+    TypePtr declaredType = std::make_shared<NodeType>();
+    declaredType->known = true;
+    declaredType->proto = true;
+    QByteArray declarations, stub;
+    interfaceDeclarations(false, false, &declaredType->protoFields, &declarations, &stub, nullptr);
+    // The URL list: one string or a bracketed list of them.
+    QList<QByteArray> urls;
+    const Token first = peek();
+    int urlsEnd = first.end;
+    if (first.kind == String) {
+        next();
+        urls.append(word(first).mid(1, first.end - first.begin - 2));
+    } else if (first.kind == LBracket) {
+        next();
+        for (;;) {
+            const Token t = next();
+            if (t.kind == String)
+                urls.append(word(t).mid(1, t.end - t.begin - 2));
+            if (t.kind == RBracket || t.kind == End || t.kind == RBrace) {
+                urlsEnd = t.end;
+                if (t.kind == RBrace)
+                    pos = t.begin;
+                break;
+            }
+        }
+    } else {
+        urlsEnd = first.begin;
+        pos = first.begin;
+    }
+
+    QString path;
+    QByteArray protoName;
+    TypePtr resolved = std::make_shared<NodeType>();
+    resolved->known = true;
+    resolved->proto = true;
+    if (resolveExtern(urls, name, &path, &protoName, &resolved->protoFields)) {
+        // Coin tries only the first URL, and resolves it in its own way;
+        // it is given the one that was found here, and only declarations
+        // of types it knows.
+        const QByteArray statement = "EXTERNPROTO " + name + " [\n" + declarations + "] \""
+            + QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8() + "#" + protoName
+            + "\"";
+        cut(keyword.begin, urlsEnd, statement.constData());
+        scopes.last().protos.insert(name, resolved);
+    } else {
+        // Nothing to be found: the same interface with an empty body, so
+        // that the rest of the scene still shows.
+        const QByteArray replacement = "PROTO " + name + " [\n" + stub + "] { Group {} }";
+        cut(keyword.begin, urlsEnd, replacement.constData());
+        scopes.last().protos.insert(name, declaredType);
+        if (account)
+            account->add("unresolved EXTERNPROTO", QString::fromUtf8(name));
+    }
+    if (scopes.size() == 1 && !topProtoNames.contains(name))
+        topProtoNames.append(name);
+}
+
+bool Parser::resolveExtern(const QList<QByteArray> &urls, const QByteArray &name, QString *path,
+                           QByteArray *protoName, QHash<QByteArray, FieldKind> *fields)
+{
+    for (const QByteArray &entry : urls) {
+        const int hash = entry.indexOf('#');
+        const QByteArray filePart = hash >= 0 ? entry.left(hash) : entry;
+        const QByteArray wanted = hash >= 0 ? entry.mid(hash + 1) : QByteArray();
+        if (filePart.isEmpty() || filePart.startsWith("urn:"))
+            continue;
+        const QUrl url(QString::fromUtf8(filePart));
+        QString candidate;
+        if (url.scheme() == QLatin1String("file")) {
+            candidate = url.toLocalFile();
+        } else if (url.scheme().size() > 1) {
+            continue;    // a network address: no file is fetched while a scene is read
+        } else {
+            const QString relative = QUrl::fromPercentEncoding(filePart);
+            if (QDir::isAbsolutePath(relative))
+                candidate = relative;
+            else if (!location.isEmpty())
+                candidate = QFileInfo(location).absoluteDir().filePath(relative);
+            else
+                continue;
+        }
+        candidate = QFileInfo(candidate).absoluteFilePath();
+        QStringList &inProgress = filesInProgress();
+        if (inProgress.contains(candidate) || inProgress.size() >= maxProtoDepth)
+            continue;
+        QByteArray bytes;
+        if (!loadFileBytes(candidate, &bytes, nullptr))
+            continue;
+        inProgress.append(candidate);
+        QByteArray cleaned;
+        ReadAccount inner;
+        // The file is parsed again here for its PROTOs and their fields.
+        QList<QByteArray> protoNames;
+        QHash<QByteArray, TypePtr> protos;
+        const bool ok = cleanWithProtos(std::move(bytes), candidate, &cleaned, &inner, &protoNames,
+                                        &protos);
+        inProgress.removeLast();
+        if (!ok || protoNames.isEmpty())
+            continue;
+        QByteArray chosen;
+        if (!wanted.isEmpty() && protos.contains(wanted))
+            chosen = wanted;
+        else if (wanted.isEmpty() && protos.contains(name))
+            chosen = name;
+        else if (wanted.isEmpty())
+            chosen = protoNames.first();
+        if (chosen.isEmpty())
+            continue;
+        resolvedFiles().insert(candidate, cleaned);
+        *path = candidate;
+        *protoName = chosen;
+        *fields = protos.value(chosen)->protoFields;
+        if (account)
+            account->merge(inner);
+        return true;
+    }
+    return false;
+}
+
+// VRML 1.0 writers often end a string with a backslash: "C:\models\" then
+// the line ends. Coin reads \" as a quote inside the string and the rest of
+// the file as its text; the string ends there instead, without the
+// backslash.
+QByteArray mendVrml1Strings(const QByteArray &text, bool *changed)
+{
+    QByteArray out;
+    const char *data = text.constData();
+    const int size = text.size();
+    int copied = 0;
+    int p = 0;
+    while (p < size) {
+        const char c = data[p];
+        if (c == '#') {
+            const void *eol = memchr(data + p, '\n', size_t(size - p));
+            p = eol ? int(static_cast<const char *>(eol) - data) + 1 : size;
+            continue;
+        }
+        if (c != '"') {
+            p++;
+            continue;
+        }
+        p++;
+        while (p < size && data[p] != '"') {
+            if (data[p] == '\\' && p + 1 < size) {
+                if (data[p + 1] == '"') {
+                    int q = p + 2;
+                    while (q < size && (data[q] == ' ' || data[q] == '\t' || data[q] == '\r'))
+                        q++;
+                    if (q >= size || data[q] == '\n') {
+                        // Coin reads \\ as two backslashes and \" as a
+                        // quote, so the backslash cannot be kept.
+                        out.append(data + copied, p - copied);
+                        out.append('"');
+                        copied = p + 2;
+                        p = p + 1;    // the quote closes the string
+                        *changed = true;
+                        break;
+                    }
+                }
+                p++;
+            }
+            p++;
+        }
+        p++;
+    }
+    if (!*changed)
+        return text;
+    out.append(data + copied, size - copied);
+    return out;
+}
+
+bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *output,
+                     ReadAccount *account, QList<QByteArray> *protoNames,
+                     QHash<QByteArray, TypePtr> *protos)
+{
+    int start = 0;
+    if (text.startsWith("\xEF\xBB\xBF"))
+        start = 3;
+    int eol = text.indexOf('\n', start);
+    if (eol < 0)
+        eol = text.size();
+    const QByteArray firstLine = text.mid(start, eol - start).trimmed();
+    if (firstLine.startsWith("#Inventor")) {
+        *output = start ? text.mid(start) : text;
+        return true;
+    }
+    bool vrml2;
+    QByteArray header;
+    if (firstLine.startsWith("#VRML V2.0") || firstLine.startsWith("#X3D V3")) {
+        vrml2 = true;
+        header = "#VRML V2.0 utf8";
+    } else if (firstLine.startsWith("#VRML V1.0")) {
+        vrml2 = false;
+        header = "#VRML V1.0 ascii";
+    } else {
+        return false;    // no scene: an HTML page, an image, a text
+    }
+    if (!vrml2) {
+        bool changed = false;
+        text = mendVrml1Strings(text, &changed);
+    }
+    Parser parser(std::move(text), vrml2, location, account);
+    if (!parser.run(eol, header))
+        return false;
+    *output = parser.result();
+    if (protoNames)
+        *protoNames = parser.topProtoNames;
+    if (protos)
+        *protos = parser.topProtos;
+    return true;
+}
+
+} // namespace
+
+bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account)
+{
+    return cleanWithProtos(std::move(input), location, output, account, nullptr, nullptr);
+}
+
+// --- EXTERNPROTO fetch hook ---------------------------------------------------
+
+static SoProto *fetchExternProto(SoInput *, const SbString *urls, const int count, void *)
+{
+    if (count < 1)
+        return nullptr;
+    const QString entry = QString::fromUtf8(urls[0].getString());
+    const int hash = entry.lastIndexOf('#');
+    const QString path = QUrl(entry.left(hash)).toLocalFile();
+    const QByteArray name = hash >= 0 ? entry.mid(hash + 1).toUtf8() : QByteArray();
+    auto it = resolvedFiles().constFind(QFileInfo(path).absoluteFilePath());
+    if (it == resolvedFiles().constEnd())
+        return nullptr;
+    // The buffer stays in the table for as long as Coin may read from it.
+    const QByteArray &text = it.value();
+    SoInput in;
+    in.setBuffer(text.constData(), size_t(text.size()));
+    const QByteArray directory = QFile::encodeName(QFileInfo(path).absolutePath());
+    SoInput::addDirectoryFirst(directory.constData());
+    SoSeparator *root = SoDB::readAll(&in);
+    SoInput::removeDirectory(directory.constData());
+    if (!root)
+        return nullptr;
+    root->ref();
+    SoSearchAction search;
+    search.setType(SoProto::getClassTypeId());
+    search.setSearchingAll(TRUE);
+    search.setInterest(SoSearchAction::ALL);
+    search.apply(root);
+    SoProto *found = nullptr;
+    const SoPathList &paths = search.getPaths();
+    for (int i = 0; i < paths.getLength() && !found; i++) {
+        SoProto *proto = static_cast<SoProto *>(paths[i]->getTail());
+        if (name.isEmpty() || proto->getProtoName() == SbName(name.constData()))
+            found = proto;
+    }
+    search.reset();
+    if (found)
+        found->ref();
+    root->unref();
+    if (found)
+        found->unrefNoDelete();
+    return found;
+}
+
+void installExternProtoHook()
+{
+    SoProto::setFetchExternProtoCallback(fetchExternProto, nullptr);
+}
+
+} // namespace tolerant

@@ -1,0 +1,64 @@
+#ifndef QUELVIN_TOLERANT_H
+#define QUELVIN_TOLERANT_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What reading a scene had to leave out, by kind, with the names met, so
+// that the viewer log can say why a model shows less than its file holds.
+class ReadAccount
+{
+public:
+    void add(const QString &kind, const QString &name = QString());
+    void merge(const ReadAccount &other);
+    bool isEmpty() const { return entries.isEmpty(); }
+    void clear() { entries.clear(); }
+    int count(const QString &kind) const;
+    // "left out: 3 unknown fields (metadata, transparency), 1 unknown node (OrthoViewpoint)"
+    QString text() const;
+
+private:
+    struct Entry
+    {
+        QString kind;
+        int count;
+        QStringList names;
+    };
+    QList<Entry> entries;
+};
+
+namespace tolerant {
+
+// Nesting of braces and brackets past which a file is refused: Coin's
+// recursive-descent parser overflows the stack somewhere near 10,000.
+const int maxNesting = 1000;
+// EXTERNPROTO files that name further EXTERNPROTO files.
+const int maxProtoDepth = 16;
+
+// Makes a VRML 97 or VRML 1.0 text that Coin 4.0.0 reads whole out of one
+// that it would refuse at the first thing it does not know. Unknown fields
+// and nodes, X3D statements and references to what was dropped are cut,
+// EXTERNPROTOs are resolved here or replaced by empty PROTOs of the same
+// interface, and the header is mended. location is the file the text came
+// from (empty for a download), against which EXTERNPROTO URLs resolve.
+// Returns false, with nothing usable in output, for a text that holds no
+// VRML or Inventor scene or nests too deep to read safely; Inventor files
+// pass through as they are. Give input by std::move where it can go: the
+// text is then mended in place, without a copy.
+bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account);
+
+// The bytes of a local file, inflated when gzip-compressed; false when it
+// is not a regular file or cannot be read whole.
+bool loadFileBytes(const QString &path, QByteArray *bytes, QString *reason);
+// Inflates gzip data; data that is not gzip comes back as it is.
+bool inflateIfGzip(const QByteArray &data, QByteArray *out);
+
+// Installs the EXTERNPROTO fetch hook that serves the files clean() has
+// resolved, through the same pass, never by a second lookup.
+void installExternProtoHook();
+
+} // namespace tolerant
+
+#endif // QUELVIN_TOLERANT_H
