@@ -37,7 +37,7 @@ QByteArray generatedBody(int size)
 
 } // namespace
 
-TestHttpServer::TestHttpServer(QObject *parent)
+TestHttpServer::TestHttpServer(quint16 port, QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
 {
@@ -54,7 +54,7 @@ TestHttpServer::TestHttpServer(QObject *parent)
                 onReadyRead(socket);
         }
     });
-    m_server->listen(QHostAddress::LocalHost, 0);
+    m_server->listen(QHostAddress::LocalHost, port);
 }
 
 TestHttpServer::~TestHttpServer()

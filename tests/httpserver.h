@@ -1,7 +1,8 @@
 // A tiny HTTP/1.1 server for tests, living in the test's own event loop on
-// 127.0.0.1 (ephemeral port). Every response carries "Connection: close", so
-// each request has a connection of its own. Paths can be made to misbehave
-// (redirect, drop mid-body, trickle slowly) and every request is logged.
+// 127.0.0.1 (an ephemeral port unless one is asked for). Every response
+// carries "Connection: close", so each request has a connection of its own.
+// Paths can be made to misbehave (redirect, drop mid-body, trickle slowly)
+// and every request is logged.
 #ifndef QUELVIN_TEST_HTTPSERVER_H
 #define QUELVIN_TEST_HTTPSERVER_H
 
@@ -24,7 +25,7 @@ class TestHttpServer : public QObject
     };
 
 public:
-    explicit TestHttpServer(QObject *parent = nullptr);
+    explicit TestHttpServer(quint16 port = 0, QObject *parent = nullptr);
     ~TestHttpServer() override;
 
     bool isListening() const;

@@ -18,7 +18,32 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <cstring>
+#include <memory>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
+
+// Port 80 belongs to the machine. In a network of the suite's own, with only
+// its loopback up, a server of ours can take it; making one takes root.
+bool ownNetwork()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    ifreq loopback = {};
+    strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
+    if (fd >= 0)
+        close(fd);
+    return up;
+}
 
 // What the status bar says while a download starts: setting the host is a
 // request of its own, before the GET begins.
@@ -38,9 +63,13 @@ const QStringList kShown{kScheme, "information BrowserWindow::httpRequestFinishe
 class TestDownload : public QObject
 {
     Q_OBJECT
+    // Sockets belong to the network they were made in, so the suite moves
+    // into its own before it makes any.
+    const bool isolated = ownNetwork();
     const QString failureDir = QDir::currentPath();
     harness::Scratch home;
     TestHttpServer server;
+    std::unique_ptr<TestHttpServer> standardPort; // on 80, where the suite is isolated
     harness::ModalAnswerer answerer;
     BrowserWindow *window = nullptr;
     QStringList messages; // shown in the status bar; the bar going blank is none
@@ -76,6 +105,11 @@ private slots:
         QVERIFY(home.isValid() && server.isListening());
         server.setRoot(data(""));
         server.addSlow("/slow.wrl", 256, 50);
+        if (isolated) {
+            standardPort.reset(new TestHttpServer(80));
+            QVERIFY(standardPort->isListening());
+            standardPort->setRoot(data(""));
+        }
         window = new BrowserWindow(QString());
         connect(window->statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
             if (!message.isEmpty())
@@ -101,10 +135,10 @@ private slots:
 
     void downloads_data()
     {
-        // The document typed, what the user does once its body is coming
-        // (Stop, or open plain.wrl too), the boxes and status messages in
-        // order, and the colour of the scene shown in the end (green: the one
-        // shown before stays).
+        // The document typed (a name on the test server, or a whole URL),
+        // what the user does once its body is coming (Stop, or open plain.wrl
+        // too), the boxes and status messages in order, and the colour of the
+        // scene shown in the end (green: the one shown before stays).
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QStringList>("boxes");
@@ -113,6 +147,12 @@ private slots:
         const QString ok = "finished;status code: 200.";
         QTest::newRow("plain") << "plain.wrl" << "" << kShown << (started("plain.wrl") << ok << url("plain.wrl"))
                                << QColor(Qt::red);
+        // Only the path goes into the request line.
+        QTest::newRow("query") << "plain.wrl?lod=2" << "" << kShown
+                               << (started("plain.wrl?lod=2") << ok << url("plain.wrl?lod=2")) << QColor(Qt::red);
+        // A whole URL without a port: served on 80, by a server of its own.
+        QTest::newRow("without a port") << "http://127.0.0.1/plain.wrl" << "" << kShown
+                                        << (started("plain.wrl") << ok << "http://127.0.0.1/plain.wrl") << QColor(Qt::red);
         QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information HTTP: #2Download failed: Not Found.", kAborted}
                                    << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
         QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}
@@ -130,11 +170,17 @@ private slots:
         QFETCH(QStringList, boxes);
         QFETCH(QStringList, shown);
         QFETCH(QColor, colour);
+        TestHttpServer *serving = &server;
+        if (name.startsWith("http:")) {
+            if (!standardPort)
+                QSKIP("Port 80 needs a network of the suite's own, which only root can make");
+            serving = standardPort.get();
+        }
         SoSeparator *before = Browser::loadedScene();
         const QString title = window->windowHandle()->title();
         auto *progress = window->findChild<QProgressBar *>("progress");
         const int stale = progress->value();
-        type(url(name));
+        type(serving == &server ? url(name) : name);
         QVERIFY(progress->isVisible());
         if (!meanwhile.isEmpty()) {
             // The bar keeps the last download's figures until bytes arrive.
@@ -148,8 +194,9 @@ private slots:
         harness::settle(300); // and nothing more comes
         QCOMPARE(messages, shown);
         QCOMPARE(this->boxes(), boxes);
-        const QStringList requests{"GET /" + name + " HTTP/1.1", "GET /plain.wrl HTTP/1.1"};
-        QCOMPARE(server.requestLines(), requests.mid(0, meanwhile == "second" ? 2 : 1));
+        const QString file = name.section('/', -1).section('?', 0, 0);
+        const QStringList requests{"GET /" + file + " HTTP/1.1", "GET /plain.wrl HTTP/1.1"};
+        QCOMPARE(serving->requestLines(), requests.mid(0, meanwhile == "second" ? 2 : 1));
         QVERIFY(!progress->isVisible());
         QCOMPARE(Browser::loadedScene() != before, colour == Qt::red);
         QVERIFY(shows(colour));

@@ -126,6 +126,7 @@ private slots:
         // The camera a quarter turn about y: z shows 0, x all the rest.
         QTest::newRow("x button 20, from the right") << "xButton" << 1 << 20.0 << 1 << "Orientation = 40°, -90°, 0°";
         QTest::newRow("z button -30, from the right") << "zButton" << 1 << -30.0 << 1 << "";
+        QTest::newRow("z button 15") << "zButton" << 0 << 15.0 << 1 << "Orientation = 0°, 0°, 30°";
         QTest::newRow("x wheel +10") << "xWheel" << 0 << 10.0 << -1 << "";
         QTest::newRow("x wheel -10, from the right") << "xWheel" << 1 << -10.0 << -1 << "";
         QTest::newRow("y wheel +10") << "yWheel" << 0 << 10.0 << 1 << "";
@@ -171,14 +172,17 @@ private slots:
         QTest::addColumn<QString>("description");
         QTest::addColumn<QVector3D>("position");
         QTest::addColumn<QVector4D>("orientation");
+        QTest::addColumn<QString>("shown"); // empty: not compared
         const QString cameras = data("cameras.wrl");
         const QString corpus = harness::corpusDir() + "/white_dune/docs/typical_vrml_examples/ecmascript/teleporter.wrl";
-        QTest::newRow("straight on") << cameras << 0 << "Straight on" << QVector3D(1, 2, 9) << QVector4D(0, 0, 1, 0);
-        QTest::newRow("right") << cameras << 1 << "From the right" << QVector3D(11, 2, -3) << QVector4D(0, 1, 0, 1.5707964f);
-        QTest::newRow("tilted") << cameras << 2 << "Tilted, looking past the centre" << QVector3D(4, 6, 5) << QVector4D(1, 1, 0, -0.6f);
+        QTest::newRow("straight on") << cameras << 0 << "Straight on" << QVector3D(1, 2, 9) << QVector4D(0, 0, 1, 0) << "";
+        QTest::newRow("right") << cameras << 1 << "From the right" << QVector3D(11, 2, -3) << QVector4D(0, 1, 0, 1.5707964f) << "";
+        // Its turn split into turns about the fixed x, y and z axes, worked out apart.
+        QTest::newRow("tilted") << cameras << 2 << "Tilted, looking past the centre" << QVector3D(4, 6, 5) << QVector4D(1, 1, 0, -0.6f)
+                                << "Orientation = 25.816°, 23.532°, -5.4659°";
         // A viewpoint without a position stands at 0 0 10.
-        QTest::newRow("corpus 1.") << corpus << 0 << "1." << QVector3D(0, 0, 10) << QVector4D(0, 0, 1, 0);
-        QTest::newRow("corpus 2.") << corpus << 1 << "2." << QVector3D(0, 0, 20) << QVector4D(0, 0, 1, 0);
+        QTest::newRow("corpus 1.") << corpus << 0 << "1." << QVector3D(0, 0, 10) << QVector4D(0, 0, 1, 0) << "";
+        QTest::newRow("corpus 2.") << corpus << 1 << "2." << QVector3D(0, 0, 20) << QVector4D(0, 0, 1, 0) << "";
     }
 
     void viewpoints()
@@ -188,6 +192,7 @@ private slots:
         QFETCH(QString, description);
         QFETCH(QVector3D, position);
         QFETCH(QVector4D, orientation);
+        QFETCH(QString, shown);
         QVERIFY(load(file));
         QCOMPARE(list->itemText(index), description);
         drag(QPoint(80, 30));
@@ -205,6 +210,8 @@ private slots:
 
         const SbVec3f axis(orientation.x(), orientation.y(), orientation.z());
         QVERIFY(placed(SbVec3f(position.x(), position.y(), position.z()), SbRotation(axis, orientation.w()), 1e-5f));
+        if (!shown.isEmpty())
+            QCOMPARE(status(), shown);
         QCOMPARE(harness::readBytes("quelvin.log").count("viewpointActivated\n"), logged + 1);
         // How far the camera now is from the scene's centre is checked with the turns.
         QCOMPARE(harness::readBytes("stdout.txt"), "Focal distance = " + QByteArray::number(camera()->focalDistance.getValue(), 'f', 6) + "\n");

@@ -75,6 +75,14 @@ void TestSettings::restartOfTheProgram()
         window->findChild<QAction *>("actionOpen")->trigger();
     }
     QCOMPARE(menu(window), paths.mid(0, 20));
+    // Opened again from its menu entry, a file moves to the top, once.
+    for (QAction *a : window->findChild<QMenu *>("menuFile")->actions())
+        if (a->isVisible() && a->data() == paths[4]) {
+            a->trigger();
+            break;
+        }
+    paths.move(4, 0);
+    QCOMPARE(menu(window), paths.mid(0, 20));
     window->close();
     QCOMPARE(QSettings("Kestrom", "Quelvin").value("recentFiles").toStringList(), paths);
 
