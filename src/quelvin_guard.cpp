@@ -10,6 +10,8 @@
 #include <Inventor/lists/SoNodeList.h>
 #include <Inventor/misc/SoChildList.h>
 #include <Inventor/nodes/SoGroup.h>
+#include <Inventor/nodes/SoSwitch.h>
+#include <Inventor/VRMLnodes/SoVRMLSwitch.h>
 #include <Inventor/VRMLnodes/SoVRMLAppearance.h>
 #include <Inventor/VRMLnodes/SoVRMLAudioClip.h>
 #include <Inventor/VRMLnodes/SoVRMLColor.h>
@@ -265,9 +267,26 @@ void guardElevationGrid(SoVRMLElevationGrid *grid, ReadAccount *account)
         account->add(badData, "ElevationGrid");
 }
 
+// Coin 4.0.0 takes an inherited switch index modulo the number of children,
+// and so divides by zero on a switch without any.
+void guardSwitch(SoSFInt32 &which, int children, const char *name, ReadAccount *account)
+{
+    if (which.getValue() == SO_SWITCH_INHERIT && children == 0) {
+        which.setValue(SO_SWITCH_NONE);
+        if (account)
+            account->add(badData, name);
+    }
+}
+
 void guardGeometry(SoNode *node, ReadAccount *account)
 {
     const SoType type = node->getTypeId();
+    if (type.isDerivedFrom(SoSwitch::getClassTypeId()))
+        guardSwitch(static_cast<SoSwitch *>(node)->whichChild,
+                    static_cast<SoSwitch *>(node)->getNumChildren(), "Switch", account);
+    else if (type.isDerivedFrom(SoVRMLSwitch::getClassTypeId()))
+        guardSwitch(static_cast<SoVRMLSwitch *>(node)->whichChoice,
+                    static_cast<SoVRMLSwitch *>(node)->getNumChildren(), "Switch", account);
     if (type.isDerivedFrom(SoVRMLIndexedFaceSet::getClassTypeId()))
         guardIndexedFaceSet(static_cast<SoVRMLIndexedFaceSet *>(node), account);
     else if (type.isDerivedFrom(SoVRMLIndexedLineSet::getClassTypeId()))

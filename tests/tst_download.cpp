@@ -153,6 +153,13 @@ private slots:
         // A whole URL without a port: served on 80, by a server of its own.
         QTest::newRow("without a port") << "http://127.0.0.1/plain.wrl" << "" << kShown
                                         << (started("plain.wrl") << ok << "http://127.0.0.1/plain.wrl") << QColor(Qt::red);
+        // Compressed, as servers keep large models.
+        QTest::newRow("gzip") << "plain.wrl.gz" << "" << kShown
+                              << (started("plain.wrl.gz") << ok << url("plain.wrl.gz")) << QColor(Qt::red);
+        // A page where a model was: refused as a file would be, the scene stays.
+        QTest::newRow("web page") << "page.html" << ""
+                                  << QStringList{kShown[0], kShown[1], "warning Application: Cannot load file"}
+                                  << (started("page.html") << ok) << QColor(Qt::green);
         QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information HTTP: #2Download failed: Not Found.", kAborted}
                                    << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
         QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Fuzzes the reading road with libFuzzer for SECONDS (default 120), seeded
+# from the corpus, our examples and the regression inputs. A crash or hang
+# leaves its input in build-fuzz/crashes/ and fails the run: copy it into
+# tests/data/fuzz/ so that the suite loads it from then on.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-120}"
+bash scripts/setup.sh
+missing=()
+for p in clang libclang-rt-14-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ -n "${missing[*]:-}" ]; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELVIN_FUZZ=ON > /dev/null
+cmake --build build-fuzz -j "$(nproc)" --target fuzz_reader
+seeds="$(mktemp -d)"
+work="$(mktemp -d)"
+trap 'rm -rf "$seeds" "$work"' EXIT
+# Seeds: every scene file we have, each under a name of its own.
+i=0
+for f in $(find ../shared/corpus examples tests/data -type f \( -name '*.wrl' -o -name '*.wrz' -o -name '*.gz' -o -path '*/fuzz/*' \)); do
+  cp "$f" "$seeds/$i-$(basename "$f")"; i=$((i + 1))
+done
+mkdir -p build-fuzz/crashes
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+build-fuzz/fuzz_reader -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -max_len=65536 \
+  -artifact_prefix=build-fuzz/crashes/ -print_final_stats=1 "$work" "$seeds" 2>&1 | tail -25
