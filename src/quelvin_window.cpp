@@ -1,6 +1,7 @@
 #include "quelvin_window.h"
 
 #include "quelvin_http.h"
+#include "quelvin_loader.h"
 #include "quelvin_viewer.h"
 
 #include <Inventor/Qt/SoQt.h>
@@ -434,6 +435,7 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
 // set, and takes both back whatever happens.
 bool BrowserWindow::showDocument(SoInput *in)
 {
+    const ReadingFile document(browser->resourceLoader());
     const bool loaded = browser->loadFile(in);
     delete in;
     if (!loaded) {
@@ -571,6 +573,7 @@ void BrowserWindow::httpRequestFinished(int requestId, bool error)
     SoInput *in = new SoInput;
     in->setBuffer(body.constData(), size_t(body.size()));
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ReadingFile document(browser->resourceLoader());
     if (browser->loadFile(in)) {
         QApplication::restoreOverrideCursor();
         QUrl url(location->lineEdit()->text());
