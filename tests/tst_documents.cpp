@@ -7,6 +7,7 @@
 #include "quelvin_window.h"
 
 #include <Inventor/SoDB.h>
+#include <Inventor/SoFullPath.h>
 #include <Inventor/SoInput.h>
 #include <Inventor/VRMLnodes/SoVRMLNodes.h>
 #include <Inventor/actions/SoActions.h>
@@ -88,14 +89,16 @@ bool readOurselves(const QString &path, const SbViewportRegion &region, QStringL
         const SoPathList paths = findAll(section.type);
         log << section.count + QString::number(paths.getLength());
         for (int i = 0; i < paths.getLength(); ++i) {
-            bbox.apply(paths[i]->getTail());
+            // A node inside an inline ends the full path only.
+            bbox.apply(static_cast<SoFullPath *>(paths[i])->getTail());
             log << QString(section.item).arg(i) << "  bbox min = " + triple(bbox.getBoundingBox().getMin())
                 << "  bbox max = " + triple(bbox.getBoundingBox().getMax());
         }
     }
     const SoPathList found = findAll(SoVRMLViewpoint::getClassTypeId());
     for (int i = 0; i < found.getLength(); ++i)
-        viewpoints << QString::fromUtf8(static_cast<SoVRMLViewpoint *>(found[i]->getTail())->description.getValue().getString());
+        viewpoints << QString::fromUtf8(static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(found[i])->getTail())
+                                            ->description.getValue().getString());
     root->unref();
     return true;
 }
@@ -255,6 +258,8 @@ void TestDocuments::fromCommandLine_data()
     // 25 viewpoints, of which 20 are kept; viewpoints in inactive choices; not readable.
     for (const char *name : {"viewpoints25.wrl", "switch_viewpoints.wrl", "broken.wrl"})
         QTest::newRow(name) << data + name;
+    // A viewpoint and a shape that come in through an inline.
+    QTest::newRow("inlined.wrl") << harness::sourceDir() + "/tests/data/navigation/inlined.wrl";
     // The scenes the README opens.
     for (const char *name : {"sample.wrl", "second.wrl"})
         QTest::newRow(name) << harness::sourceDir() + "/examples/" + name;
