@@ -102,10 +102,31 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
         full = url;
     }
 
+    // The stack's top is the directory of the file naming the resource only
+    // until an inline from elsewhere pushes its own, which nothing takes back;
+    // siblings of that inline, and a picture after it, are then looked for in
+    // the wrong place. A browser resolves against the naming file, so that
+    // is where to look when the stack's place has nothing.
+    QString retry;
+    const QString namedIn = reading.isEmpty() ? sceneDirectory : reading.last();
+    if (QUrl(urlText).isRelative() && !namedIn.isEmpty()) {
+        retry = QUrl(QUrl(namedIn).resolved(QUrl(urlText)).toString()).toString();
+        if (retry == full.toString())
+            retry.clear();
+    }
+    if (!fetch(full, node, retry) && !retry.isEmpty())
+        (void)fetch(QUrl(retry), node, QString());
+}
+
+// Uses a local file or starts a download for the resolved URL; false when
+// there is nothing to be had there. retry is where a failed download looks
+// next.
+bool Loader::fetch(const QUrl &full, SoNode *node, const QString &retry)
+{
     const QString fullText = full.toString();
     const QString fileName = fileNamePart(fullText);
     if (fileName.isEmpty())
-        return;
+        return false;
 
     const QFileInfo fullInfo(fullText);
     // While its download runs, a file lies in the working directory only in
@@ -117,16 +138,18 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
     if (fullInfo.exists() || (QFile::exists(fileName) && !downloading)) {
         const QString path = fullInfo.exists() ? fullInfo.absoluteFilePath()
                                                : QFileInfo(fileName).absoluteFilePath();
-        useLocalFile(path, node);
-        return;
+        useLocalFile(path, node, fullInfo.exists() ? path : fullText);
+        return true;
     }
 
     if (full.scheme() != QLatin1String("http") && !downloading)
-        return;
+        return false;
 
     nodeRequest *request = new nodeRequest;
     request->node = node;
-    request->name = SbString(fileName.toUtf8().constData());
+    request->name = bareName;
+    request->url = fullText;
+    request->retry = retry;
     // A second node asking for a file that is already on its way shares that
     // download: two GETs writing one file would garble it.
     for (int i = 0; i < requests.getLength(); i++) {
@@ -134,7 +157,7 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
             request->id = requests[i]->id;
             node->ref();
             requests.append(request);
-            return;
+            return true;
         }
     }
     requests.append(request);
@@ -143,7 +166,7 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
         delete file;
         requests.remove(requests.getLength() - 1);
         delete request;
-        return;
+        return true;
     }
     // The record points at the node until the client's queue runs empty;
     // the reference keeps it alive even if its scene is replaced meanwhile.
@@ -158,11 +181,36 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
     else
         http->setUser(QString());
     request->id = http->get(full.path(), file);
+    return true;
+}
+
+// --- Files being read ------------------------------------------------------
+
+QString Loader::directoryOf(const QString &location) const
+{
+    const QUrl url(location);
+    const QString text = url.isRelative() && baseLocation.getLength() > 0
+                             ? QUrl(fromSb(topBaseLocation())).resolved(url).toString()
+                             : url.toString();
+    return text.left(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+void Loader::beginReading(const SbString &location, bool wholeScene)
+{
+    reading.append(directoryOf(fromSb(location)));
+    if (wholeScene)
+        sceneDirectory = reading.last();
+}
+
+void Loader::endReading()
+{
+    if (!reading.isEmpty())
+        reading.removeLast();
 }
 
 // Gives a file that is now on disk to the node that asked for it: an image
 // to a texture, a whole new scene for an anchor, children to an inline.
-void Loader::attach(const QByteArray &path, SoNode *node)
+void Loader::attach(const QByteArray &path, SoNode *node, const QString &location)
 {
     const SoType type = node->getTypeId();
     if (type == SoVRMLImageTexture::getClassTypeId()) {
@@ -177,13 +225,14 @@ void Loader::attach(const QByteArray &path, SoNode *node)
             browser->loadURL(location);
         }
     } else if (type == SoVRMLInline::getClassTypeId()) {
+        const ReadingFile inlined(this, SbString(location.toUtf8().constData()), false);
         const QString file = QFile::decodeName(path);
         if (SceneReader::isReadableFile(file))
             static_cast<SoVRMLInline *>(node)->setChildData(SceneReader::readFile(file));
     }
 }
 
-void Loader::useLocalFile(const QString &path, SoNode *node)
+void Loader::useLocalFile(const QString &path, SoNode *node, const QString &location)
 {
     // Every inline and anchor pushes an entry, so the depth of the stack
     // bounds the recursion of inlines that (directly or not) inline
@@ -191,7 +240,7 @@ void Loader::useLocalFile(const QString &path, SoNode *node)
     if (node->getTypeId() == SoVRMLInline::getClassTypeId()
         && baseLocation.getLength() >= maxInlineDepth)
         return;
-    attach(QFile::encodeName(path), node);
+    attach(QFile::encodeName(path), node, location);
 }
 
 static bool firstUrlIsAbsolute(const SoMFString &urls)
@@ -205,7 +254,7 @@ void Loader::useDownloadedFile(const nodeRequest *request)
     if (QFileInfo(name).size() == 0)
         return;
     SoNode *node = request->node;
-    attach(QFile::encodeName(name), node);
+    attach(QFile::encodeName(name), node, request->url);
     // A downloaded inline or anchor with an absolute address pushed a
     // location of its own, which nothing else takes back.
     if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()
@@ -253,6 +302,14 @@ void Loader::httpRequestFinished(int requestId, bool error)
         const QString name = fromSb(request->name);
         if (QFile::exists(name))
             QFile::remove(name);
+        // Each node that waited for this GET may have another place to look.
+        for (int i = 0; i < requests.getLength(); i++) {
+            if (requests[i]->id != requestId || requests[i]->retry.isEmpty())
+                continue;
+            const QString retry = requests[i]->retry;
+            requests[i]->retry.clear();
+            (void)fetch(QUrl(retry), requests[i]->node, QString());
+        }
         return;
     }
     // Loading an anchor target or an inline can issue new requests, which

@@ -2,10 +2,12 @@
 #define QUELVIN_LOADER_H
 
 #include <QObject>
+#include <QStringList>
 #include <Inventor/SbString.h>
 #include <Inventor/lists/SbList.h>
 
 class QFile;
+class QUrl;
 class SoNode;
 class Browser;
 class Http;
@@ -20,6 +22,8 @@ struct nodeRequest
     int id;
     SbString name;
     QFile *file;    // the body's target while the GET runs; null for a request that shares another's GET
+    QString url;    // where the resource is fetched from
+    QString retry;  // where to look next if this GET fails; empty when there is nowhere else
 };
 
 class Loader : public QObject
@@ -37,6 +41,13 @@ public:
     void resetBaseLocation();
     void makeRequest(const QString &url, SoNode *node);
 
+    // A file whose nodes are being read: the resources they name are looked
+    // for next to it when the base-location stack finds nothing. The
+    // location is the file's path or URL; a whole scene (a document or a
+    // link's target) also stands for nodes named outside any read.
+    void beginReading(const SbString &location, bool wholeScene);
+    void endReading();
+
     // Inspection for the window's tests and benchmarks.
     int baseLocationDepth() const { return baseLocation.getLength(); }
     SbString topBaseLocation() const;
@@ -52,14 +63,35 @@ private slots:
     void done(bool error);
 
 private:
-    void attach(const QByteArray &path, SoNode *node);
-    void useLocalFile(const QString &path, SoNode *node);
+    bool fetch(const QUrl &full, SoNode *node, const QString &retry);
+    void attach(const QByteArray &path, SoNode *node, const QString &location);
+    void useLocalFile(const QString &path, SoNode *node, const QString &location);
     void useDownloadedFile(const nodeRequest *request);
+    QString directoryOf(const QString &location) const;
 
     SbList<SbString> baseLocation;
     Http *http;
     SbList<nodeRequest *> requests;
     int lastStatus;
+    QStringList reading;      // directories of the files being read, innermost last
+    QString sceneDirectory;   // directory of the scene shown
+};
+
+// Marks a file as being read for as long as it lives.
+class ReadingFile
+{
+public:
+    ReadingFile(Loader *loader, const SbString &location, bool wholeScene)
+        : loader(loader) { loader->beginReading(location, wholeScene); }
+    // A document, whose directory its loader has just pushed.
+    explicit ReadingFile(Loader *loader)
+        : loader(loader) { loader->beginReading(loader->topBaseLocation(), true); }
+    ~ReadingFile() { loader->endReading(); }
+    ReadingFile(const ReadingFile &) = delete;
+    ReadingFile &operator=(const ReadingFile &) = delete;
+
+private:
+    Loader *loader;
 };
 
 #endif // QUELVIN_LOADER_H

@@ -6,6 +6,7 @@
 #include "quelvin_window.h"
 
 #include <Inventor/SoDB.h>
+#include <Inventor/SoFullPath.h>
 #include <Inventor/SoInput.h>
 #include <Inventor/SoOffscreenRenderer.h>
 #include <Inventor/SoPickedPoint.h>
@@ -86,6 +87,14 @@ static QString fromLocal8(const SbString &s)
     return QString::fromUtf8(s.getString());
 }
 
+// Coin gives a viewpoint without a position field (0, 0, 0); VRML 97 puts it
+// at 0 0 10, which is where the scene's author expects it.
+static SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint)
+{
+    return viewpoint->position.isDefault() ? SbVec3f(0.0f, 0.0f, 10.0f)
+                                           : viewpoint->position.getValue();
+}
+
 Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
     : SoQtExaminerViewer(parent, name, embed, SoQtFullViewer::BUILD_POPUP,
                          SoQtViewer::BROWSER, TRUE),
@@ -132,7 +141,67 @@ Browser::~Browser()
 
 void Browser::setSceneGraph(SoNode *root)
 {
-    SoQtViewer::setSceneGraph(root);
+    holdStill();
+    if (!root) {
+        SoQtViewer::setSceneGraph(root);
+        return;
+    }
+    // Left to itself, SoQt takes a scene's first Viewpoint as its camera: it
+    // writes every step of navigation into that node and makes it a
+    // perspective camera whatever the View menu says. A camera of our own,
+    // of the type last chosen, in front of the scene leaves the scene as read.
+    const SoType type = getCameraType().isDerivedFrom(SoOrthographicCamera::getClassTypeId())
+                            ? SoOrthographicCamera::getClassTypeId()
+                            : SoPerspectiveCamera::getClassTypeId();
+    SoSeparator *shown = new SoSeparator;
+    // Kept, like every root the viewer is given: a later root must not be
+    // made where this one was, for whoever still holds its address.
+    shown->ref();
+    shown->addChild(static_cast<SoCamera *>(type.createInstance()));
+    shown->addChild(root);
+    SoQtViewer::setSceneGraph(shown);
+
+    // Where SoQt would have put its camera: on the first viewpoint met
+    // (scene loading then chooses for itself), or before the whole scene.
+    SoSearchAction search;
+    search.setType(SoVRMLViewpoint::getClassTypeId(), TRUE);
+    search.apply(root);
+    SoCamera *camera = getCamera();
+    if (!search.getPath() || !camera) {
+        viewWholeScene();
+        return;
+    }
+    auto *viewpoint = static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(search.getPath())->getTail());
+    camera->orientation.setValue(viewpoint->orientation.getValue());
+    camera->position.setValue(viewpointPosition(viewpoint));
+    SoGetBoundingBoxAction bbox(getViewportRegion());
+    bbox.apply(root);
+    if (!bbox.getBoundingBox().isEmpty())
+        camera->focalDistance = (camera->position.getValue() - bbox.getBoundingBox().getCenter()).length();
+}
+
+// Looks along -z, VRML 97's default direction of view, from where the whole
+// scene fits in the view.
+void Browser::viewWholeScene()
+{
+    if (SoCamera *camera = getCamera()) {
+        camera->orientation.setValue(SbRotation::identity());
+        viewAll();
+    }
+}
+
+void Browser::holdStill()
+{
+    // A flick of the mouse leaves the model spinning on its own; a command
+    // that places the camera must not have its placement turned on from.
+    if (isAnimating())
+        stopAnimating();
+}
+
+void Browser::resetToHomePosition()
+{
+    holdStill();
+    SoQtExaminerViewer::resetToHomePosition();
 }
 
 void Browser::setDefaultScene()
@@ -188,7 +257,9 @@ void Browser::logNodesOfType(SoType type, const char *countLabel, const char *it
     const char *typeName = type.getName().getString();
     for (int i = 0; i < paths.getLength(); i++) {
         logFile << itemLabel << i << " " << typeName << "\n";
-        bbox.apply(paths[i]->getTail());
+        // A plain path ends at an inline; the node found inside is the
+        // tail of the full path.
+        bbox.apply(static_cast<SoFullPath *>(paths[i])->getTail());
         writeBox("  ", bbox.getBoundingBox());
     }
 }
@@ -223,13 +294,11 @@ bool Browser::loadFile(SoInput *in)
     }
     parentWindow->viewpointRemoveAll();
     for (int i = 0; i < nvp; i++) {
-        SoVRMLViewpoint *node = static_cast<SoVRMLViewpoint *>(viewpointPaths[i]->getTail());
+        SoVRMLViewpoint *node =
+            static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(viewpointPaths[i])->getTail());
         vp[i] = node;
         vp_rot[i]->setValue(node->orientation.getValue());
-        // Coin gives a viewpoint without a position field (0, 0, 0); VRML 97
-        // puts it at 0 0 10, which is where the scene's author expects it.
-        vp_pos[i]->setValue(node->position.isDefault() ? SbVec3f(0.0f, 0.0f, 10.0f)
-                                                      : node->position.getValue());
+        vp_pos[i]->setValue(viewpointPosition(node));
         parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
     }
 
@@ -261,6 +330,17 @@ bool Browser::loadFile(SoInput *in)
 
     QMessageBox::information(parentWindow, "Viewer", curFileName, QMessageBox::Ok);
 
+    // Without a viewpoint of its own a scene is shown whole; that view
+    // stands in for the first viewpoint, so "Go to viewpoint" comes back to it.
+    if (nvp == 0) {
+        holdStill();
+        viewWholeScene();
+        if (SoCamera *camera = getCamera()) {
+            vp[0] = nullptr;
+            vp_rot[0]->setValue(camera->orientation.getValue());
+            vp_pos[0]->setValue(camera->position.getValue());
+        }
+    }
     viewpointJump(0);
     saveHomePosition();
     return true;
@@ -271,6 +351,7 @@ void Browser::loadURL(SbString &location)
     const QString path = QFile::decodeName(location.getString());
     if (!SceneReader::isReadableFile(path))
         return;
+    const ReadingFile target(sloader, location, true);
     setBaseLocation(location);
     SoSeparator *root = SceneReader::readFile(path);
     if (root) {
@@ -290,6 +371,7 @@ void Browser::viewpointJump(int i)
 {
     if (i < 0 || i >= nvpmax)
         return;
+    holdStill();
     SoCamera *camera = getCamera();
     if (!camera)
         return;
@@ -434,6 +516,7 @@ void Browser::zWheelSetPrev(double value) { zWheelValPrev = value; }
 
 void Browser::xyzRot(SbRotation rot)
 {
+    holdStill();
     SoCamera *camera = getCamera();
     if (!camera)
         return;
@@ -546,6 +629,7 @@ void Browser::osRenderMult(int nX, int nY)
     const QDir directory(source.path());
     const double dThetaX = nX ? 90.0 / nX : 0.0;
     const double dThetaY = nY ? 90.0 / nY : 0.0;
+    holdStill();
     saveHomePosition();
     for (int iY = 1 - 2 * nY; iY <= 2 * nY; iY++) {
         const double thetaY = iY * dThetaY;

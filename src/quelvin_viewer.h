@@ -32,6 +32,7 @@ public:
     ~Browser() override;
 
     void setSceneGraph(SoNode *root) override;
+    void resetToHomePosition() override;
     void setDefaultScene();
 
     bool loadFile(SoInput *in);
@@ -91,6 +92,8 @@ protected:
 
 private:
     SoSeparator *getDefaultScene();
+    void viewWholeScene();
+    void holdStill();
     void xyzRot(SbRotation rot);
     void writeBox(const char *indent, const SbBox3f &box);
     void logNodesOfType(SoType type, const char *countLabel, const char *itemLabel,

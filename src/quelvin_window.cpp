@@ -1,6 +1,7 @@
 #include "quelvin_window.h"
 
 #include "quelvin_http.h"
+#include "quelvin_loader.h"
 #include "quelvin_reader.h"
 #include "quelvin_viewer.h"
 
@@ -439,6 +440,7 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
 // set, and takes both back whatever happens.
 bool BrowserWindow::showDocument(SoInput *in)
 {
+    const ReadingFile document(browser->resourceLoader());
     const bool loaded = browser->loadFile(in);
     delete in;
     if (!loaded) {
@@ -576,6 +578,7 @@ void BrowserWindow::httpRequestFinished(int requestId, bool error)
     const QByteArray body = http->readAll();
     SoInput *in = new DocumentInput(body, curUrl);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const ReadingFile document(browser->resourceLoader());
     if (browser->loadFile(in)) {
         QApplication::restoreOverrideCursor();
         QUrl url(location->lineEdit()->text());

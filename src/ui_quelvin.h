@@ -24,6 +24,7 @@
 #include <QtWidgets/QWidget>
 
 #include <qwt_knob.h>
+#include <qwt_round_scale_draw.h>
 #include <qwt_wheel.h>
 
 QT_BEGIN_NAMESPACE
@@ -433,6 +434,11 @@ private:
         zKnob->setTotalAngle(360);
         // Qwt 6 calls the line marker a tick.
         zKnob->setMarkerStyle(QwtKnob::Tick);
+        // Sized for its scale's labels, a Qwt 6 knob keeps only what they
+        // leave of the area, about a third of it; a knob of fixed width with
+        // a scale of ticks alone fills it.
+        zKnob->setKnobWidth(44);
+        zKnob->scaleDraw()->enableComponent(QwtAbstractScaleDraw::Labels, false);
         horizontalLayout_2->addWidget(zKnob);
 
         line = new QFrame(dockWidgetContents_2);

@@ -7,6 +7,7 @@
 #include "quelvin_window.h"
 
 #include <Inventor/SoDB.h>
+#include <Inventor/SoFullPath.h>
 #include <Inventor/SoInput.h>
 #include <Inventor/VRMLnodes/SoVRMLNodes.h>
 #include <Inventor/actions/SoActions.h>
@@ -92,14 +93,16 @@ bool readOurselves(const QString &path, const SbViewportRegion &region, QStringL
         const SoPathList paths = findAll(section.type);
         log << section.count + QString::number(paths.getLength());
         for (int i = 0; i < paths.getLength(); ++i) {
-            bbox.apply(paths[i]->getTail());
+            // A node inside an inline ends the full path only.
+            bbox.apply(static_cast<SoFullPath *>(paths[i])->getTail());
             log << QString(section.item).arg(i) << "  bbox min = " + triple(bbox.getBoundingBox().getMin())
                 << "  bbox max = " + triple(bbox.getBoundingBox().getMax());
         }
     }
     const SoPathList found = findAll(SoVRMLViewpoint::getClassTypeId());
     for (int i = 0; i < found.getLength(); ++i)
-        viewpoints << QString::fromUtf8(static_cast<SoVRMLViewpoint *>(found[i]->getTail())->description.getValue().getString());
+        viewpoints << QString::fromUtf8(static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(found[i])->getTail())
+                                            ->description.getValue().getString());
     root->unref();
     return true;
 }
@@ -371,6 +374,8 @@ void TestDocuments::fromCommandLine_data()
     QTest::newRow("viewpoints25.wrl") << data + "viewpoints25.wrl" << QString() << -1;
     QTest::newRow("switch_viewpoints.wrl") << data + "switch_viewpoints.wrl" << QString() << -1;
     QTest::newRow("broken.wrl") << data + "broken.wrl" << "refused" << 0;
+    // A viewpoint and a shape that come in through an inline.
+    QTest::newRow("inlined.wrl") << harness::sourceDir() + "/tests/data/navigation/inlined.wrl" << QString() << -1;
     for (const auto &variant : variants)
         QTest::newRow(variant.name) << made.path() + "/" + variant.name << variant.leftOut << variant.geometry;
     // Inputs on which the fuzzer once crashed the reading: whatever shows.

@@ -21,6 +21,8 @@
 namespace {
 
 const QColor kRed(255, 0, 0), kGreen(0, 255, 0), kBlue(0, 0, 255), kWhite(255, 255, 255);
+// The robot's parts, top to bottom, and the picture on the plate beside them.
+const QList<QColor> kRobot{Qt::cyan, Qt::yellow, Qt::magenta, kGreen};
 
 QString data(const QString &name) { return harness::sourceDir() + "/tests/data/resources/" + name; }
 
@@ -131,11 +133,18 @@ private slots:
         // The inline's own picture is named relative to the inline's folder.
         QTest::newRow("texture, inline with a texture") << data("site/scene.wrl") << 2 << QList<QColor>{kRed, kBlue};
         QTest::newRow("two sibling inlines") << data("siblings.wrl") << 3 << QList<QColor>{Qt::cyan, Qt::yellow};
+        // Parts inlined side by side from a folder below, each pushing an
+        // entry that stays: each is found next to the file that names it, as
+        // is the picture after them. Shown whole, as the file names no viewpoint.
+        QTest::newRow("robot") << data("robot/robot.wrl") << 4 << kRobot;
         // Each inline met pushes an entry; files are read while there are fewer than 64.
         QTest::newRow("file inlining itself") << data("self.wrl") << 64 << QList<QColor>();
         // Two folders down, to shapes wearing a picture from three folders up.
         QTest::newRow("corpus") << harness::corpusDir() + "/castle-demo-models/vrml_2/relative_names.wrl" << 3
                                 << QList<QColor>();
+        // No viewpoint, and the model far from where a camera at rest looks.
+        QTest::newRow("corpus without a viewpoint")
+            << harness::corpusDir() + "/castle-demo-models/vrml_2/extrusion_concave_cap.wrl" << 1 << QList<QColor>();
     }
 
     void localScenes()
@@ -146,9 +155,11 @@ private slots:
         QVERIFY(open(QUrl::fromLocalFile(document).toString()));
         QCOMPARE(viewer->currentFileName(), document);
         QCOMPARE(loader->baseLocationDepth(), depth);
-        viewer->viewAll();
         for (const QColor &colour : colours)
             QVERIFY(shows(colour));
+        // Whatever the scene, the first view shows some of it.
+        const QImage first = harness::grabViewer(viewer);
+        QVERIFY(harness::fractionNear(first, first.rect(), first.pixelColor(0, 0), 8) < 0.98);
         // The corpus picture is warm (a brown squirrel, yellow letters); the
         // shapes under it are grey or red.
         const QImage image = harness::grabViewer(viewer);
@@ -165,22 +176,64 @@ private slots:
         QCOMPARE(files(), QStringList());
     }
 
+    void remoteScene_data()
+    {
+        // The paths the server is asked for besides the document's, in order
+        // when the order is given; the files then in the working directory;
+        // the colours shown.
+        QTest::addColumn<QString>("document");
+        QTest::addColumn<QStringList>("fetched");
+        QTest::addColumn<bool>("ordered");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QList<QColor>>("colours");
+        // The picture, the inline, then the inline's own picture, named relative
+        // to the inline's folder.
+        QTest::newRow("texture, inline with a texture")
+            << "/site/scene.wrl" << QStringList{"/site/img/red.png", "/site/sub/tower.wrl", "/site/sub/blue.png"} << true
+            << QStringList{"blue.png", "red.png", "tower.wrl"} << QList<QColor>{kRed, kBlue};
+        // Every part and the picture come from next to the file naming them,
+        // after the place the stack of locations gives has nothing.
+        QTest::newRow("robot")
+            << "/robot/robot.wrl"
+            << QStringList{"/robot/parts/WAIST.wrl", "/robot/parts/parts/CHEST.wrl", "/robot/parts/CHEST.wrl",
+                           "/robot/parts/parts/parts/HEAD.wrl", "/robot/parts/HEAD.wrl",
+                           "/robot/parts/parts/site/img/green.png", "/site/img/green.png"} << false
+            << QStringList{"CHEST.wrl", "HEAD.wrl", "WAIST.wrl", "green.png"} << kRobot;
+    }
+
     void remoteScene()
     {
-        // The picture, the inline, then the inline's own picture, named relative
-        // to the inline's folder. Next time the working directory has them all.
-        const QStringList requests{"GET /site/scene.wrl HTTP/1.1", "GET /site/img/red.png HTTP/1.1",
-                                   "GET /site/sub/tower.wrl HTTP/1.1", "GET /site/sub/blue.png HTTP/1.1"};
+        QFETCH(QString, document);
+        QFETCH(QStringList, fetched);
+        QFETCH(bool, ordered);
+        QFETCH(QStringList, files);
+        QFETCH(QList<QColor>, colours);
+        QStringList requests{"GET " + document + " HTTP/1.1"};
+        for (const QString &path : fetched)
+            requests << "GET " + path + " HTTP/1.1";
+        // Next time the working directory has them all.
         for (const QStringList &expected : {requests, QStringList{requests.first()}}) {
             server.clearLog();
-            QVERIFY(open(url("/site/scene.wrl")));
-            QCOMPARE(server.requestLines(), expected);
-            QCOMPARE(files(), QStringList({"blue.png", "red.png", "tower.wrl"}));
-            QVERIFY(shows(kRed));
-            QVERIFY(shows(kBlue));
+            QVERIFY(open(url(document)));
+            QStringList seen = server.requestLines();
+            if (!ordered) {
+                QCOMPARE(seen.value(0), expected.first());
+                std::sort(seen.begin() + 1, seen.end());
+                QStringList sorted = expected;
+                std::sort(sorted.begin() + 1, sorted.end());
+                QCOMPARE(seen, sorted);
+            } else {
+                QCOMPARE(seen, expected);
+            }
+            QCOMPARE(this->files(), files);
+            // Parts that come after the document are framed on request.
+            viewer->viewAll();
+            for (const QColor &colour : colours)
+                QVERIFY(shows(colour));
         }
-        QCOMPARE(harness::readBytes(work->file("red.png")), harness::readBytes(data("site/img/red.png")));
-        QCOMPARE(harness::readBytes(work->file("tower.wrl")), harness::readBytes(data("site/sub/tower.wrl")));
+        for (const QString &path : fetched)
+            if (QFile::exists(data(path.mid(1))))
+                QCOMPARE(harness::readBytes(work->file(QFileInfo(path).fileName())), harness::readBytes(data(path.mid(1))));
     }
 
     void remoteTextures_data()

@@ -6,7 +6,9 @@
 #include "quelvin_viewer.h"
 #include "quelvin_window.h"
 
+#include <Inventor/SoFullPath.h>
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
+#include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/nodes/SoOrthographicCamera.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <qwt_knob.h>
@@ -65,6 +67,36 @@ class TestNavigation : public QObject
             moveHeld(gl, from + by * i / 10);
         QTest::qWait(300);
         QTest::mouseRelease(gl, Qt::LeftButton, Qt::NoModifier, from + by);
+    }
+
+    // Let go while still moving: the model spins on by itself.
+    void flick(QPoint by)
+    {
+        const QPoint from(gl->width() / 2, gl->height() / 2);
+        QTest::mousePress(gl, Qt::LeftButton, Qt::NoModifier, from);
+        for (int i = 1; i <= 4; ++i)
+            moveHeld(gl, from + by * i / 4);
+        QTest::mouseRelease(gl, Qt::LeftButton, Qt::NoModifier, from + by);
+    }
+
+    // The placements the shown scene's viewpoint nodes hold, those inside
+    // inlines included.
+    QList<SbVec3f> viewpointFields()
+    {
+        SoSearchAction search;
+        search.setType(SoVRMLViewpoint::getClassTypeId());
+        search.setInterest(SoSearchAction::ALL);
+        search.setSearchingAll(TRUE);
+        search.apply(Browser::loadedScene());
+        QList<SbVec3f> fields;
+        for (int i = 0; i < search.getPaths().getLength(); ++i) {
+            auto *node = static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(search.getPaths()[i])->getTail());
+            SbVec3f axis;
+            float angle;
+            node->orientation.getValue(axis, angle);
+            fields << node->position.getValue() << axis << SbVec3f(angle, 0, 0);
+        }
+        return fields;
     }
 
     void press(char axis, int step)
@@ -183,6 +215,8 @@ private slots:
         // A viewpoint without a position stands at 0 0 10.
         QTest::newRow("corpus 1.") << corpus << 0 << "1." << QVector3D(0, 0, 10) << QVector4D(0, 0, 1, 0) << "";
         QTest::newRow("corpus 2.") << corpus << 1 << "2." << QVector3D(0, 0, 20) << QVector4D(0, 0, 1, 0) << "";
+        QTest::newRow("inside an inline") << data("inlined.wrl") << 0 << "Inside an inline" << QVector3D(2, 1, 8)
+                                          << QVector4D(0, 1, 0, 0.25f) << "";
     }
 
     void viewpoints()
@@ -195,7 +229,11 @@ private slots:
         QFETCH(QString, shown);
         QVERIFY(load(file));
         QCOMPARE(list->itemText(index), description);
+        const QList<SbVec3f> read = viewpointFields();
+        QVERIFY(!read.isEmpty());
         drag(QPoint(80, 30));
+        // Navigating moves the viewer's camera, never the scene's viewpoints.
+        QCOMPARE(viewpointFields(), read);
         const int logged = harness::readBytes("quelvin.log").count("viewpointActivated\n");
 
         fflush(stdout);
@@ -215,6 +253,52 @@ private slots:
         QCOMPARE(harness::readBytes("quelvin.log").count("viewpointActivated\n"), logged + 1);
         // How far the camera now is from the scene's centre is checked with the turns.
         QCOMPARE(harness::readBytes("stdout.txt"), "Focal distance = " + QByteArray::number(camera()->focalDistance.getValue(), 'f', 6) + "\n");
+        QCOMPARE(viewpointFields(), read);
+    }
+
+    // A model left spinning by a flick of the mouse stays where each
+    // command puts it.
+    void spinStops_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("viewpoint list") << "list";
+        QTest::newRow("Go to viewpoint") << "actionGoToViewpoint";
+        QTest::newRow("Go to home position") << "actionGo_to_home_position";
+        QTest::newRow("x button") << "xButton";
+        QTest::newRow("z button") << "zButton";
+        QTest::newRow("y wheel") << "yWheel";
+        QTest::newRow("z knob") << "zKnob";
+        QTest::newRow("load") << "load";
+        QTest::newRow("grid render") << "actionRender_multiple";
+    }
+
+    void spinStops()
+    {
+        QFETCH(QString, command);
+        QVERIFY(load(data("cameras.wrl")));
+        flick(QPoint(160, 40));
+        QVERIFY(viewer->isAnimating());
+        if (command == "list") {
+            QVERIFY(choose(1));
+        } else if (command == "load") {
+            QVERIFY(load(data("transparency.wrl")));
+        } else if (command.startsWith("action")) {
+            // No intervals: the grid has no image, so nothing is written.
+            answerer.queueInt(0);
+            answerer.queueInt(0);
+            action(command)->trigger();
+        } else if (command.endsWith("Button")) {
+            press(command[0].toLatin1(), 10);
+        } else {
+            dragTo(window->findChild<QWidget *>(command), 10);
+        }
+        const SbVec3f position = camera()->position.getValue();
+        const SbRotation orientation = camera()->orientation.getValue();
+        const QString shown = status();
+        harness::settle(500);
+        QVERIFY(!viewer->isAnimating());
+        QVERIFY(placed(position, orientation, 1e-6f));
+        QCOMPARE(status(), shown);
     }
 
     void animatedViewpoint()
@@ -276,6 +360,15 @@ private slots:
         QVERIFY(harness::fractionNear(last, middle, Qt::blue, 30) > 0.3);
         action("actionBlend")->trigger();
         QVERIFY(harness::fractionNear(frame(), middle, QColor(127, 0, 128), 30) > 0.95);
+
+        // The camera type chosen holds for the next scene, viewpoints or not.
+        action("actionOrthographic")->trigger();
+        for (const char *file : {"cameras.wrl", "transparency.wrl"}) {
+            QVERIFY(load(data(file)));
+            QVERIFY(action("actionOrthographic")->isChecked());
+            QVERIFY2(camera()->getTypeId() == SoOrthographicCamera::getClassTypeId(), file);
+        }
+        action("actionPerspective")->trigger();
     }
 };
 
