@@ -365,7 +365,7 @@ private:
     }
     void leave() { depth--; }
 
-    const NodeType *lookupType(const QByteArray &name);
+    TypePtr lookupType(const QByteArray &name);
     FieldKind fieldKind(const NodeType *type, const QByteArray &field);
     bool hasEvent(const NodeType *type, const QByteArray &name, const QSet<QByteArray> &declared);
 
@@ -510,17 +510,20 @@ int Parser::skipBalanced(int openPos)
     return size;
 }
 
-const NodeType *Parser::lookupType(const QByteArray &name)
+// Shared, so that a PROTO redefined inside the body of one of its own
+// instances does not take the type from under the parser.
+TypePtr Parser::lookupType(const QByteArray &name)
 {
     if (protosBeingDefined.contains(name))
-        return nullptr;
+        return TypePtr();
     for (int i = scopes.size() - 1; i >= 0; i--) {
         auto it = scopes[i].protos.constFind(name);
         if (it != scopes[i].protos.constEnd())
-            return it.value().get();
+            return it.value();
     }
-    const NodeType *type = builtinType(name, vrml2);
-    return type->known ? type : nullptr;
+    NodeType *type = const_cast<NodeType *>(builtinType(name, vrml2));
+    // Built-in types live for the run: an owner-less pointer.
+    return type->known ? TypePtr(TypePtr(), type) : TypePtr();
 }
 
 FieldKind Parser::fieldKind(const NodeType *type, const QByteArray &field)
@@ -751,7 +754,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
 {
     const Token typeToken = next();
     const QByteArray typeName = word(typeToken);
-    const NodeType *type = lookupType(typeName);
+    const TypePtr type = lookupType(typeName);
     if (peek().kind != LBrace) {
         // A name with no body: nothing Coin could read.
         if (!defName.isEmpty())
@@ -787,7 +790,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
         return;
     if (!defName.isEmpty())
         names.insert(defName, Open);
-    nodeBody(type);
+    nodeBody(type.get());
     if (!defName.isEmpty())
         names.insert(defName, Closed);
     leave();
