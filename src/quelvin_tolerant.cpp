@@ -276,6 +276,21 @@ inline bool isIdRest(unsigned char c)
     return !strchr("\"#',[\\]{}", c);
 }
 
+// X3D's names for the kinds of interface declaration, which Coin reads
+// under their VRML 97 names.
+static QByteArray vrmlKeyword(const QByteArray &keyword)
+{
+    if (keyword == "inputOnly")
+        return "eventIn";
+    if (keyword == "outputOnly")
+        return "eventOut";
+    if (keyword == "initializeOnly")
+        return "field";
+    if (keyword == "inputOutput")
+        return "exposedField";
+    return keyword;
+}
+
 // Where the parser keeps names met in DEF and what became of them.
 enum NameState { Open, Closed, Dropped };
 
@@ -332,7 +347,10 @@ private:
     };
     void cut(int from, int to, const char *replacement = nullptr)
     {
-        if (from < cursor)
+        // A span that encloses earlier edits replaces them.
+        while (!edits.isEmpty() && edits.last().from >= from)
+            edits.removeLast();
+        if (!edits.isEmpty() && edits.last().to > from)
             return;    // inside a span already cut
         edits.append(Edit{ from, to, replacement ? QByteArray(replacement) : QByteArray() });
         cursor = to;
@@ -370,7 +388,7 @@ private:
     bool hasEvent(const NodeType *type, const QByteArray &name, const QSet<QByteArray> &declared);
 
     enum Place { TopLevel, InList, SingleNode, SingleInList, Bare };
-    void statements(bool inProtoBody);
+    int statements(bool inProtoBody);
     bool statement(bool inProtoBody);
     bool nodeStatement(Place place);
     void node(int start, const QByteArray &defName, Place place);
@@ -405,6 +423,7 @@ private:
     ReadAccount *account;
     int pos = 0;
     int cursor = 0;
+    bool lastNodeKept = false;    // whether the statement just read left a node
     int depth = 0;
     bool tooDeep = false;
     QVector<Edit> edits;
@@ -591,15 +610,20 @@ bool Parser::run(int start, const QByteArray &header)
     return !tooDeep;
 }
 
-void Parser::statements(bool inProtoBody)
+// Returns how many nodes the statements left in place.
+int Parser::statements(bool inProtoBody)
 {
+    int kept = 0;
     while (!tooDeep) {
         const Token token = peek();
         if (token.kind == End)
-            return;
+            return kept;
         if (token.kind == RBrace && inProtoBody)
-            return;
-        if (!statement(inProtoBody)) {
+            return kept;
+        lastNodeKept = false;
+        const bool read = statement(inProtoBody);
+        kept += lastNodeKept ? 1 : 0;
+        if (!read) {
             // Text that is no statement: left out, with what it encloses.
             Token stray = next();
             int end = stray.end;
@@ -611,6 +635,7 @@ void Parser::statements(bool inProtoBody)
                 account->add("stray token", QString::fromUtf8(word(stray)).left(20));
         }
     }
+    return kept;
 }
 
 static const char *const x3dStatements[] = { "PROFILE", "COMPONENT", "META", "EXPORT", "IMPORT", "UNIT", nullptr };
@@ -674,6 +699,7 @@ bool Parser::nodeStatement(Place place)
     const Token token = peek();
     if (token.kind != Id)
         return false;
+    lastNodeKept = false;
     if (is(token, "NULL")) {
         next();
         if (place != SingleNode)
@@ -698,6 +724,8 @@ bool Parser::nodeStatement(Place place)
             cut(token.begin, name.end, replacementFor(place));
             if (account)
                 account->add("broken reference", QString::fromUtf8(ref));
+        } else {
+            lastNodeKept = true;
         }
         return true;
     }
@@ -794,6 +822,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
     if (!defName.isEmpty())
         names.insert(defName, Closed);
     leave();
+    lastNodeKept = true;
 }
 
 void Parser::nodeBody(const NodeType *type)
@@ -822,8 +851,9 @@ void Parser::nodeBody(const NodeType *type)
             statement(true);
             continue;
         }
-        if (type->script && (is(token, "eventIn") || is(token, "eventOut") || is(token, "field")
-                             || is(token, "exposedField"))) {
+        const QByteArray declaration = vrmlKeyword(word(token));
+        if (type->script && (declaration == "eventIn" || declaration == "eventOut"
+                             || declaration == "field" || declaration == "exposedField")) {
             QHash<QByteArray, FieldKind> fields;
             // One declaration at a time, in the node's own body.
             interfaceDeclarations(true, true, &fields, nullptr, nullptr, &declared);
@@ -1124,8 +1154,11 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
         }
         if (keyword.kind == End)
             return false;
-        const bool event = is(keyword, "eventIn") || is(keyword, "eventOut");
-        const bool valued = is(keyword, "field") || is(keyword, "exposedField");
+        const QByteArray declKind = vrmlKeyword(word(keyword));
+        const bool event = declKind == "eventIn" || declKind == "eventOut";
+        const bool valued = declKind == "field" || declKind == "exposedField";
+        if (keyword.kind == Id && declKind != word(keyword) && cutUnknown)
+            cut(keyword.begin, keyword.end, declKind.constData());
         if (!event && !valued) {
             if (single)
                 return true;
@@ -1135,8 +1168,9 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
             int end = keyword.end;
             for (;;) {
                 const Token t = peek();
-                if (t.kind == End || t.kind == RBracket || is(t, "eventIn") || is(t, "eventOut")
-                    || is(t, "field") || is(t, "exposedField"))
+                const QByteArray following = vrmlKeyword(word(t));
+                if (t.kind == End || t.kind == RBracket || following == "eventIn"
+                    || following == "eventOut" || following == "field" || following == "exposedField")
                     break;
                 next();
                 end = (t.kind == LBracket || t.kind == LBrace) ? (pos = skipBalanced(t.begin)) : t.end;
@@ -1182,16 +1216,16 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
                 account->add("unknown field", QString::fromUtf8(name));
         } else {
             fields->insert(name, kind);
-            if (is(keyword, "exposedField")) {
+            if (declKind == "exposedField") {
                 fields->insert("set_" + name, kind);
                 fields->insert(name + "_changed", kind);
             }
             if (declared)
                 declared->insert(name);
             if (externDeclarations)
-                *externDeclarations += word(keyword) + " " + type + " " + name + "\n";
+                *externDeclarations += declKind + " " + type + " " + name + "\n";
             if (stubDeclarations) {
-                *stubDeclarations += word(keyword) + " " + type + " " + name;
+                *stubDeclarations += declKind + " " + type + " " + name;
                 if (valued) {
                     const char *value = defaultValueOf(type);
                     *stubDeclarations += QByteArray(" ") + (value ? value : "[]");
@@ -1231,13 +1265,23 @@ void Parser::proto()
     // instances without end.
     protosBeingDefined.insert(name);
     scopes.append(ProtoScope());
-    statements(true);
+    const int nodes = statements(true);
     scopes.removeLast();
     protosBeingDefined.remove(name);
-    if (peek().kind == RBrace)
+    if (peek().kind == RBrace) {
+        // Coin 4.0.0 makes the first thing in a body the instance, and a
+        // second instance of a body that holds no node but a PROTO copies
+        // that PROTO without end.
+        if (nodes == 0)
+            cut(peek().begin, peek().begin, "Group { } ");
         next();
+    }
     leave();
-    scopes.last().protos.insert(name, type);
+    lastNodeKept = false;
+    // Coin keeps the first PROTO of a name in a scope; so must what is
+    // known of its fields.
+    if (!scopes.last().protos.contains(name))
+        scopes.last().protos.insert(name, type);
     if (scopes.size() == 1 && !topProtoNames.contains(name))
         topProtoNames.append(name);
 }
@@ -1296,18 +1340,21 @@ void Parser::externProto()
             + QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8() + "#" + protoName
             + "\"";
         cut(keyword.begin, urlsEnd, statement.constData());
-        scopes.last().protos.insert(name, resolved);
+        if (!scopes.last().protos.contains(name))
+            scopes.last().protos.insert(name, resolved);
     } else {
         // Nothing to be found: the same interface with an empty body, so
         // that the rest of the scene still shows.
         const QByteArray replacement = "PROTO " + name + " [\n" + stub + "] { Group {} }";
         cut(keyword.begin, urlsEnd, replacement.constData());
-        scopes.last().protos.insert(name, declaredType);
+        if (!scopes.last().protos.contains(name))
+            scopes.last().protos.insert(name, declaredType);
         if (account)
             account->add("unresolved EXTERNPROTO", QString::fromUtf8(name));
     }
     if (scopes.size() == 1 && !topProtoNames.contains(name))
         topProtoNames.append(name);
+    lastNodeKept = false;
 }
 
 bool Parser::resolveExtern(const QList<QByteArray> &urls, const QByteArray &name, QString *path,
@@ -1441,7 +1488,9 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
     }
     bool vrml2;
     QByteArray header;
-    if (firstLine.startsWith("#VRML V2.0") || firstLine.startsWith("#X3D V3")) {
+    // X3D's classic encoding is VRML 97's syntax under other headers.
+    if (firstLine.startsWith("#VRML V2.0") || firstLine.startsWith("#VRML V3")
+        || firstLine.startsWith("#X3D")) {
         vrml2 = true;
         header = "#VRML V2.0 utf8";
     } else if (firstLine.startsWith("#VRML V1.0")) {
