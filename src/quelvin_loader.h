@@ -16,7 +16,7 @@ class HttpResponseHeader;
 struct nodeRequest
 {
     nodeRequest() : node(nullptr), id(0), file(nullptr) {}
-    SoNode *node;
+    SoNode *node;    // null once its scene has been replaced
     int id;
     SbString name;
     QFile *file;    // the body's target while the GET runs; null for a request that shares another's GET
@@ -55,6 +55,8 @@ private:
     void attach(const QByteArray &path, SoNode *node);
     void useLocalFile(const QString &path, SoNode *node);
     void useDownloadedFile(const nodeRequest *request);
+    void detachRequests();
+    void dropRequests();
 
     SbList<SbString> baseLocation;
     Http *http;
