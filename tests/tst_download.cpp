@@ -5,6 +5,7 @@
 
 #include "harness.h"
 #include "httpserver.h"
+#include "quelvin_http.h"
 #include "quelvin_viewer.h"
 #include "quelvin_window.h"
 
@@ -76,6 +77,9 @@ private slots:
         QVERIFY(home.isValid() && server.isListening());
         server.setRoot(data(""));
         server.addSlow("/slow.wrl", 256, 50);
+        // Answers, then never sends a byte of the body.
+        server.addSlow("/silent.wrl", 1, 3600 * 1000);
+        Http::stallTimeoutMs = 1500;
         window = new BrowserWindow(QString());
         connect(window->statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
             if (!message.isEmpty())
@@ -102,7 +106,8 @@ private slots:
     void downloads_data()
     {
         // The document typed, what the user does once its body is coming
-        // (Stop, or open plain.wrl too), the boxes and status messages in
+        // (Stop, or open plain.wrl too; "password": the URL is typed with
+        // user information), the boxes and status messages in
         // order, and the colour of the scene shown in the end (green: the one
         // shown before stays).
         QTest::addColumn<QString>("name");
@@ -113,6 +118,13 @@ private slots:
         const QString ok = "finished;status code: 200.";
         QTest::newRow("plain") << "plain.wrl" << "" << kShown << (started("plain.wrl") << ok << url("plain.wrl"))
                                << QColor(Qt::red);
+        // Typed with a user and a password, shown without them.
+        QTest::newRow("password") << "plain.wrl" << "password" << kShown
+                                  << (started("plain.wrl") << "finished;status code: 0." << "requestStarted" << ok
+                                      << url("plain.wrl")) << QColor(Qt::red);
+        // Ends as a dropped connection does, once nothing has come for a while.
+        QTest::newRow("server silent") << "silent.wrl" << "" << QStringList{kScheme}
+                                       << (started("silent.wrl") << ok) << QColor(Qt::green);
         QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information HTTP: #2Download failed: Not Found.", kAborted}
                                    << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
         QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}
@@ -134,9 +146,9 @@ private slots:
         const QString title = window->windowHandle()->title();
         auto *progress = window->findChild<QProgressBar *>("progress");
         const int stale = progress->value();
-        type(url(name));
+        type(meanwhile == "password" ? url(name).replace("http://", "http://user:secret@") : url(name));
         QVERIFY(progress->isVisible());
-        if (!meanwhile.isEmpty()) {
+        if (meanwhile == "stop" || meanwhile == "second") {
             // The bar keeps the last download's figures until bytes arrive.
             const int size = QFileInfo(data("slow.wrl")).size();
             QTRY_VERIFY_WITH_TIMEOUT(progress->maximum() == size && progress->value() != stale && progress->value() > 0, 20000);
