@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quelvin needs to build, run and test, when missing.
+# view3dscene brings tovrmlx3d, a second VRML 97 reader the tests check saved files with.
 set -euo pipefail
 pkgs=(
   build-essential cmake pkg-config
@@ -7,6 +8,7 @@ pkgs=(
   libcoin-dev libsoqt520-dev libqwt-qt5-dev libsimage-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
   python3
+  view3dscene
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -5,6 +5,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 
@@ -58,6 +59,8 @@ bool isStatusOnlyError(QNetworkReply::NetworkError code)
 
 } // namespace
 
+int Http::stallTimeoutMs = Http::defaultStallTimeoutMs;
+
 HttpResponseHeader::HttpResponseHeader() = default;
 
 bool HttpResponseHeader::isValid() const
@@ -87,7 +90,10 @@ QString HttpResponseHeader::value(const QString &key) const
 Http::Http(QObject *parent)
     : QObject(parent)
     , m_manager(new QNetworkAccessManager(this))
+    , m_stallTimer(new QTimer(this))
 {
+    m_stallTimer->setSingleShot(true);
+    connect(m_stallTimer, &QTimer::timeout, this, &Http::onStalled);
     // Needed for queued connections and signal spies on responseHeaderReceived.
     qRegisterMetaType<HttpResponseHeader>("HttpResponseHeader");
 }
@@ -293,18 +299,39 @@ void Http::startGet(const Request &request)
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &Http::onReplyMetaData);
     connect(m_reply, &QIODevice::readyRead, this, &Http::onReplyReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &Http::onReplyFinished);
+    m_stallTimer->start(stallTimeoutMs);
+}
+
+// Ends the GET the way a dropped connection does.
+void Http::onStalled()
+{
+    if (!m_reply)
+        return;
+    if (m_emitting) {
+        // A handler sits in a modal box; the GET is ended once it returns.
+        m_stallTimer->start(stallTimeoutMs);
+        return;
+    }
+    releaseReply();
+    m_error = UnexpectedClose;
+    m_errorString = tr("No data received for %1 seconds").arg(stallTimeoutMs / 1000);
+    finishCurrent(true);
 }
 
 void Http::onReplyMetaData()
 {
-    if (sender() == m_reply)
-        pump();
+    if (sender() != m_reply)
+        return;
+    m_stallTimer->start(stallTimeoutMs);
+    pump();
 }
 
 void Http::onReplyReadyRead()
 {
-    if (sender() == m_reply)
-        pump();
+    if (sender() != m_reply)
+        return;
+    m_stallTimer->start(stallTimeoutMs);
+    pump();
 }
 
 void Http::onReplyFinished()
@@ -425,6 +452,7 @@ void Http::releaseReply()
         return;
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
+    m_stallTimer->stop();
     disconnect(reply, nullptr, this, nullptr);
     if (reply->isRunning())
         reply->abort();

@@ -19,6 +19,7 @@
 class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 
 class HttpResponseHeader
 {
@@ -60,6 +61,11 @@ public:
     explicit Http(QObject *parent = nullptr);
     ~Http() override;
 
+    // A GET that receives nothing for this long ends as failed: a server
+    // that never answers must not hold a download for ever. Tests shorten it.
+    static const int defaultStallTimeoutMs = 30000;
+    static int stallTimeoutMs;
+
     int setHost(const QString &host, quint16 port = 80);
     int setUser(const QString &user, const QString &password = QString());
     int get(const QString &path, QIODevice *to = nullptr);
@@ -87,6 +93,7 @@ private slots:
     void onReplyMetaData();
     void onReplyReadyRead();
     void onReplyFinished();
+    void onStalled();
 
 private:
     struct Request {
@@ -130,6 +137,7 @@ private:
     quint64 m_generation = 0;
 
     QNetworkReply *m_reply = nullptr;
+    QTimer *m_stallTimer = nullptr;
     QPointer<QIODevice> m_target;
     bool m_emitting = false;
     bool m_headerReported = false;

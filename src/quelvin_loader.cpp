@@ -12,8 +12,10 @@
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
 #include <Inventor/VRMLnodes/SoVRMLInline.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QUrl>
 
 static QString fromSb(const SbString &s)
@@ -26,6 +28,30 @@ static QString fileNamePart(const QString &text)
     return QFileInfo(text).fileName();
 }
 
+// The kinds of file a download may create in the working directory: scenes
+// and the images simage reads. Anything else a scene names is not fetched.
+static const char *const resourceExtensions[] = {
+    ".wrl", ".wrz", ".gz", ".png", ".jpg", ".jpeg", ".gif", ".bmp", ".tga", ".rgb", ".sgi", ".tif", ".tiff"};
+
+// The working directory may be the user's home: a scene from the web must
+// not choose a start-up file (".profile"), reach another directory or hide
+// control characters in a name it gets written under.
+static bool isSafeDownloadName(const QString &fileName)
+{
+    const QString name = QUrl::fromPercentEncoding(fileName.toUtf8());
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || name.contains(QLatin1Char('/'))
+        || name.contains(QLatin1Char('\\')))
+        return false;
+    for (const QChar c : name)
+        if (c.category() == QChar::Other_Control)
+            return false;
+    const QString lower = name.toLower();
+    for (const char *extension : resourceExtensions)
+        if (lower.endsWith(QLatin1String(extension)) && lower.size() > int(qstrlen(extension)))
+            return true;
+    return false;
+}
+
 Loader::Loader(QObject *parent)
     : QObject(parent), browser(nullptr), baseLocation(4), http(new Http), requests(4),
       lastStatus(0)
@@ -35,14 +61,40 @@ Loader::Loader(QObject *parent)
     connect(http, &Http::responseHeaderReceived, this, &Loader::readResponseHeader);
     connect(http, &Http::requestStarted, this, &Loader::requestStarted);
     connect(http, &Http::done, this, &Loader::done);
+    // Quitting in the middle of a download must leave no part of it behind.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this]() {
+        http->abort();
+        dropRequests();
+    });
 }
 
 Loader::~Loader()
 {
     delete http;
+    dropRequests();
+}
+
+void Loader::dropRequests()
+{
     for (int i = requests.getLength() - 1; i >= 0; i--) {
-        delete requests[i]->file;
-        delete requests[i];
+        nodeRequest *request = requests[i];
+        requests.remove(i);
+        delete request->file;    // a temporary file removes itself
+        if (request->node)
+            request->node->unref();
+        delete request;
+    }
+}
+
+// A new document's scene must not receive what the last one asked for,
+// nor have its base locations popped by it; what is still coming goes to
+// the working directory alone.
+void Loader::detachRequests()
+{
+    for (int i = 0; i < requests.getLength(); i++) {
+        if (requests[i]->node)
+            requests[i]->node->unref();
+        requests[i]->node = nullptr;
     }
 }
 
@@ -76,6 +128,7 @@ void Loader::unsetBaseLocation()
 
 void Loader::resetBaseLocation()
 {
+    detachRequests();
     for (int i = baseLocation.getLength() - 1; i >= 0; i--)
         baseLocation.remove(i);
 }
@@ -144,6 +197,8 @@ bool Loader::fetch(const QUrl &full, SoNode *node, const QString &retry)
 
     if (full.scheme() != QLatin1String("http") && !downloading)
         return false;
+    if (!isSafeDownloadName(fileName))
+        return false;
 
     nodeRequest *request = new nodeRequest;
     request->node = node;
@@ -161,8 +216,11 @@ bool Loader::fetch(const QUrl &full, SoNode *node, const QString &retry)
         }
     }
     requests.append(request);
-    QFile *file = new QFile(fileName);
-    if (!file->open(QIODevice::ReadWrite)) {
+    // The body goes to a hidden name of its own and takes the file name
+    // only once it has come whole: a cut or empty download never lies in
+    // the working directory under a name later requests are served from.
+    QTemporaryFile *file = new QTemporaryFile(QStringLiteral(".quelvin-download-XXXXXX"));
+    if (!file->open()) {
         delete file;
         requests.remove(requests.getLength() - 1);
         delete request;
@@ -291,20 +349,22 @@ void Loader::httpRequestFinished(int requestId, bool error)
     if (owner < 0)
         return;
     nodeRequest *request = requests[owner];
-    request->file->close();
-    delete request->file;
+    QFile *file = request->file;
     request->file = nullptr;
-
     // An error page is not the resource: a 404 body must not become a
-    // texture or an inline, nor stay behind to be served next time.
-    const bool failed = error || (lastStatus != 0 && (lastStatus < 200 || lastStatus > 299));
-    if (failed) {
-        const QString name = fromSb(request->name);
-        if (QFile::exists(name))
-            QFile::remove(name);
+    // texture or an inline, nor stay behind to be served next time. Nor
+    // does a name that is already taken get overwritten.
+    const bool complete = !error && lastStatus >= 200 && lastStatus <= 299 && file->flush()
+                          && file->size() > 0;
+    const QString name = fromSb(request->name);
+    file->close();
+    if (complete && !QFile::exists(name) && file->rename(name))
+        static_cast<QTemporaryFile *>(file)->setAutoRemove(false);
+    delete file;
+    if (!complete) {
         // Each node that waited for this GET may have another place to look.
         for (int i = 0; i < requests.getLength(); i++) {
-            if (requests[i]->id != requestId || requests[i]->retry.isEmpty())
+            if (requests[i]->id != requestId || requests[i]->retry.isEmpty() || !requests[i]->node)
                 continue;
             const QString retry = requests[i]->retry;
             requests[i]->retry.clear();
@@ -315,7 +375,7 @@ void Loader::httpRequestFinished(int requestId, bool error)
     // Loading an anchor target or an inline can issue new requests, which
     // append to the list while it is walked.
     for (int i = 0; i < requests.getLength(); i++) {
-        if (requests[i]->id == requestId)
+        if (requests[i]->id == requestId && requests[i]->node)
             useDownloadedFile(requests[i]);
     }
 }
@@ -327,7 +387,8 @@ void Loader::done(bool)
         if (request->file)
             continue;    // still downloading: its GET was queued after the one that ended
         requests.remove(i);
-        request->node->unref();
+        if (request->node)
+            request->node->unref();
         delete request;
     }
 }

@@ -18,7 +18,7 @@ class HttpResponseHeader;
 struct nodeRequest
 {
     nodeRequest() : node(nullptr), id(0), file(nullptr) {}
-    SoNode *node;
+    SoNode *node;    // null once its scene has been replaced
     int id;
     SbString name;
     QFile *file;    // the body's target while the GET runs; null for a request that shares another's GET
@@ -68,6 +68,8 @@ private:
     void useLocalFile(const QString &path, SoNode *node, const QString &location);
     void useDownloadedFile(const nodeRequest *request);
     QString directoryOf(const QString &location) const;
+    void detachRequests();
+    void dropRequests();
 
     SbList<SbString> baseLocation;
     Http *http;

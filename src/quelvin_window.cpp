@@ -4,13 +4,12 @@
 #include "quelvin_loader.h"
 #include "quelvin_reader.h"
 #include "quelvin_viewer.h"
+#include "quelvin_vrmlwriter.h"
 
 #include <Inventor/Qt/SoQt.h>
 #include <Inventor/SoDB.h>
 #include <Inventor/SoInput.h>
-#include <Inventor/SoOutput.h>
 #include <Inventor/SoSceneManager.h>
-#include <Inventor/actions/SoWriteAction.h>
 #include <Inventor/nodes/SoSeparator.h>
 
 #include <QAction>
@@ -32,10 +31,18 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 
 namespace {
+
+// A URL as the window shows it: a password typed into it stays out of the
+// status bar, titles, boxes and logs.
+QString shownUrl(const QUrl &url)
+{
+    return url.toString(QUrl::RemoveUserInfo);
+}
 
 // SoQt draws a freshly shown viewer before X has mapped its window, so that
 // first frame is lost and the view stays black until something else asks
@@ -372,7 +379,7 @@ bool BrowserWindow::validInput(const QString &text)
 {
     QUrl url(text);
     if (!url.isValid() || url.isEmpty()) {
-        QMessageBox::information(this, tr("HTTP"), tr("Invalid URL: %1").arg(url.toString()),
+        QMessageBox::information(this, tr("HTTP"), tr("Invalid URL: %1").arg(shownUrl(url)),
                                  QMessageBox::Ok, QMessageBox::NoButton);
         return false;
     }
@@ -432,6 +439,7 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     if (!showDocument(in))
         return;
+    sceneFile = path;
     setCurrentFile(path);
     statusBar()->showMessage(tr("%1 loaded  scheme: '%2'").arg(path).arg(url.scheme()), 2000);
 }
@@ -465,7 +473,7 @@ void BrowserWindow::loadOtherScheme(const QUrl &url)
         return;
     }
     if (!QFileInfo(name).exists()) {
-        QMessageBox::warning(this, tr("Browser"), tr("Cant handle \"%1\"").arg(url.toString()),
+        QMessageBox::warning(this, tr("Browser"), tr("Cant handle \"%1\"").arg(shownUrl(url)),
                              QMessageBox::Ok, QMessageBox::NoButton);
         return;
     }
@@ -483,6 +491,7 @@ void BrowserWindow::loadOtherScheme(const QUrl &url)
     browser->setBaseLocation(base);
     if (!showDocument(in))
         return;
+    sceneFile = name;
     setCurrentFile(name);
     statusBar()->showMessage(tr("loaded local file %1").arg(name), 2000);
 }
@@ -580,9 +589,10 @@ void BrowserWindow::httpRequestFinished(int requestId, bool error)
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const ReadingFile document(browser->resourceLoader());
     if (browser->loadFile(in)) {
+        sceneFile.clear();
         QApplication::restoreOverrideCursor();
         QUrl url(location->lineEdit()->text());
-        statusBar()->showMessage(url.toString(), 0);
+        statusBar()->showMessage(shownUrl(url), 0);
         setWindowTitle(tr("%1[*] - %2")
                            .arg(url.toString(QUrl::RemoveAuthority | QUrl::RemovePath
                                              | QUrl::RemoveQuery | QUrl::RemoveFragment))
@@ -632,43 +642,64 @@ static QByteArray currentSceneAsVrml()
     SoSeparator *root = Browser::loadedScene();
     if (!root)
         return QByteArray(defaultSceneVrml);
-    SoOutput out;
-    out.setBuffer(malloc(65536), 65536, realloc);
-    out.setHeaderString("#VRML V2.0 utf8");
-    SoWriteAction writer(&out);
-    writer.apply(root);
-    void *buffer = nullptr;
-    size_t size = 0;
-    out.getBuffer(buffer, size);
-    QByteArray text(static_cast<const char *>(buffer), int(size));
-    free(buffer);
-    return text;
+    return sceneAsVrml(root);
+}
+
+static bool sameFile(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const QFileInfo first(a), second(b);
+    const QString canonical = first.canonicalFilePath();
+    return canonical.isEmpty() ? first.absoluteFilePath() == second.absoluteFilePath()
+                               : canonical == second.canonicalFilePath();
 }
 
 bool BrowserWindow::saveFile(const QString &fileName)
 {
-    // The document is made before the target is touched, and reaches it
-    // only as a whole: a failure half-way never leaves a user's file empty.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    auto refuse = [this, &fileName](const QString &reason) {
         QMessageBox::warning(this, tr("Application"),
-                             tr("Cannot write file %1:\n%2.").arg(fileName).arg(file.errorString()),
+                             tr("Cannot write file %1:\n%2.").arg(fileName).arg(reason),
                              QMessageBox::Ok);
         return false;
-    }
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
+    };
+    // The current file whose own scene is not shown (its load failed, or
+    // only the default disc is up) holds the user's model: writing what is
+    // shown over it would destroy that model.
+    if (QFileInfo::exists(fileName) && sameFile(fileName, curFile) && !sameFile(sceneFile, curFile))
+        return refuse(tr("the scene shown was not read from this file"));
+
+    // The document is made whole before the target is touched, goes to a
+    // temporary file beside it and takes the target's place only once every
+    // byte is known to be on disk: a full disk or a size limit half-way
+    // leaves the old file as it was.
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    stream << QString::fromUtf8(currentSceneAsVrml());
-    stream.flush();
-    const bool committed = file.commit();
-    QApplication::restoreOverrideCursor();
-    if (!committed) {
-        QMessageBox::warning(this, tr("Application"),
-                             tr("Cannot write file %1:\n%2.").arg(fileName).arg(file.errorString()),
-                             QMessageBox::Ok);
-        return false;
+    const QByteArray text = currentSceneAsVrml();
+    // Past a file-size limit the kernel would kill the program instead of
+    // failing the write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QSaveFile file(fileName);
+    QString reason;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream.setCodec("UTF-8");
+        stream << QString::fromUtf8(text);
+        stream.flush();
+        if (stream.status() != QTextStream::Ok || !file.flush())
+            reason = file.errorString();
+        else if (file.size() != text.size())
+            reason = tr("only %1 of %2 bytes could be written").arg(file.size()).arg(text.size());
+        if (reason.isEmpty() && !file.commit())
+            reason = file.errorString();
+        else if (!reason.isEmpty())
+            file.cancelWriting();
+    } else {
+        reason = file.errorString();
     }
+    QApplication::restoreOverrideCursor();
+    if (!reason.isEmpty())
+        return refuse(reason);
+    sceneFile = fileName;
     setCurrentFile(fileName);
     statusBar()->showMessage(tr("%1 saved").arg(fileName), 2000);
     return true;

@@ -114,6 +114,7 @@ private:
     std::ofstream logFile;
     QStringList recentFiles;
     QString curFile;
+    QString sceneFile;    // the local file the shown scene was read from or saved to, if any
     QString curUrl;
     Http *http;
     QDir *dir;

@@ -5,6 +5,7 @@
 
 #include "harness.h"
 #include "httpserver.h"
+#include "quelvin_http.h"
 #include "quelvin_viewer.h"
 #include "quelvin_window.h"
 
@@ -110,6 +111,9 @@ private slots:
             QVERIFY(standardPort->isListening());
             standardPort->setRoot(data(""));
         }
+        // Answers, then never sends a byte of the body.
+        server.addSlow("/silent.wrl", 1, 3600 * 1000);
+        Http::stallTimeoutMs = 1500;
         window = new BrowserWindow(QString());
         connect(window->statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
             if (!message.isEmpty())
@@ -137,8 +141,9 @@ private slots:
     {
         // The document typed (a name on the test server, or a whole URL),
         // what the user does once its body is coming (Stop, or open plain.wrl
-        // too), the boxes and status messages in order, and the colour of the
-        // scene shown in the end (green: the one shown before stays).
+        // too; "password": the URL is typed with user information), the boxes
+        // and status messages in order, and the colour of the scene shown in
+        // the end (green: the one shown before stays).
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QStringList>("boxes");
@@ -160,6 +165,13 @@ private slots:
         QTest::newRow("web page") << "page.html" << ""
                                   << QStringList{kShown[0], kShown[1], "warning Application: Cannot load file"}
                                   << (started("page.html") << ok) << QColor(Qt::green);
+        // Typed with a user and a password, shown without them.
+        QTest::newRow("password") << "plain.wrl" << "password" << kShown
+                                  << (started("plain.wrl") << "finished;status code: 0." << "requestStarted" << ok
+                                      << url("plain.wrl")) << QColor(Qt::red);
+        // Ends as a dropped connection does, once nothing has come for a while.
+        QTest::newRow("server silent") << "silent.wrl" << "" << QStringList{kScheme}
+                                       << (started("silent.wrl") << ok) << QColor(Qt::green);
         QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information HTTP: #2Download failed: Not Found.", kAborted}
                                    << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
         QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}
@@ -187,9 +199,10 @@ private slots:
         const QString title = window->windowHandle()->title();
         auto *progress = window->findChild<QProgressBar *>("progress");
         const int stale = progress->value();
-        type(serving == &server ? url(name) : name);
+        const QString typed = serving == &server ? url(name) : name;
+        type(meanwhile == "password" ? QString(typed).replace("http://", "http://user:secret@") : typed);
         QVERIFY(progress->isVisible());
-        if (!meanwhile.isEmpty()) {
+        if (meanwhile == "stop" || meanwhile == "second") {
             // The bar keeps the last download's figures until bytes arrive.
             const int size = QFileInfo(data("slow.wrl")).size();
             QTRY_VERIFY_WITH_TIMEOUT(progress->maximum() == size && progress->value() != stale && progress->value() > 0, 20000);

@@ -6,6 +6,7 @@
 
 #include "harness.h"
 #include "httpserver.h"
+#include "quelvin_http.h"
 #include "quelvin_loader.h"
 #include "quelvin_viewer.h"
 #include "quelvin_window.h"
@@ -69,7 +70,8 @@ class TestLoader : public QObject
         return present ? share > 0.02 : share < 0.001;
     }
 
-    QStringList files() const { return QDir(work->path()).entryList({"*.png", "*.wrl"}, QDir::Files, QDir::Name); }
+    // Every file a download may have left, hidden ones included.
+    QStringList files() const { return QDir(work->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
 private slots:
     void initTestCase()
@@ -78,6 +80,16 @@ private slots:
         server.setRoot(data(""));
         server.addRedirect("/gen/moved.png", url("/site/img/red.png"));
         server.addDrop("/gen/cut.png", 20);
+        // Names a scene must not get written into the working directory.
+        server.addRoute("/gen/.profile", "echo planted\n");
+        server.addRoute("/gen/sub/planted.png", harness::readBytes(data("site/img/green.png")));
+        server.addRoute("/gen/run", "echo planted\n");
+        server.addRoute("/gen/empty.png", "");
+        // Answers, then never sends a byte of the body.
+        server.addSlow("/gen/silent.png", 1, 3600 * 1000);
+        server.addRoute("/gen/slow.wrl", "#VRML V2.0 utf8\n" + QByteArray(200, '#') + "\nShape { geometry Box { } }\n");
+        server.addSlow("/gen/slow.wrl", 16, 200);
+        Http::stallTimeoutMs = 1500;
         auto *window = new BrowserWindow(QString());
         viewer = window->viewer();
         loader = viewer->resourceLoader();
@@ -252,6 +264,12 @@ private slots:
         QTest::newRow("not found") << "lost.png" << "GET /gen/lost.png HTTP/1.1" << QByteArray() << "" << kWhite;
         QTest::newRow("redirect") << "moved.png" << "GET /gen/moved.png HTTP/1.1" << QByteArray() << "" << kWhite;
         QTest::newRow("dropped") << "cut.png" << "GET /gen/cut.png HTTP/1.1" << QByteArray() << "" << kWhite;
+        QTest::newRow("empty body") << "empty.png" << "GET /gen/empty.png HTTP/1.1" << QByteArray() << "" << kWhite;
+        QTest::newRow("server silent") << "silent.png" << "GET /gen/silent.png HTTP/1.1" << QByteArray() << "" << kWhite;
+        // Names that are not fetched at all.
+        QTest::newRow("dotfile") << ".profile" << "" << QByteArray() << "" << kWhite;
+        QTest::newRow("path-like name") << "sub%2Fplanted.png" << "" << QByteArray() << "" << kWhite;
+        QTest::newRow("no extension") << "run" << "" << QByteArray() << "" << kWhite;
         // A green picture put there under the name is neither fetched nor overwritten.
         QTest::newRow("already there") << "../site/img/red.png" << "" << QByteArray() << "red.png" << kGreen;
     }
@@ -264,7 +282,8 @@ private slots:
         QFETCH(QString, file);
         QFETCH(QColor, colour);
         const QByteArray green = harness::readBytes(data("site/img/green.png"));
-        if (request.isEmpty())
+        const bool planted = request.isEmpty() && !file.isEmpty();
+        if (planted)
             writeBytes(work->file(file), green);
         texture.replace("@USER@", server.baseUrl().replace("http://", "http://user:secret@"));
         server.addRoute("/gen/doc.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 6 }\nShape { appearance Appearance {"
@@ -275,8 +294,44 @@ private slots:
         QCOMPARE(server.authorizations().value(1), authorization);
         QCOMPARE(files(), QStringList{file}.filter("."));
         QVERIFY(shows(colour));
-        if (request.isEmpty())
+        if (planted)
             QCOMPARE(harness::readBytes(work->file(file)), green);
+    }
+
+    // Downloads still coming when the user moves on: to another document,
+    // or out of the program.
+    void interruptedDownloads()
+    {
+        server.addRoute("/gen/late.wrl", "#VRML V2.0 utf8\nInline { url \"" + url("/gen/slow.wrl").toUtf8() + "\" }\n");
+        combo->lineEdit()->setText(url("/gen/late.wrl"));
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/slow.wrl"), 1, 20000);
+        SoSeparator *before = Browser::loadedScene();
+        combo->lineEdit()->setText(QUrl::fromLocalFile(data("site/scene.wrl")).toString());
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(Browser::loadedScene() != before, 20000);
+        QCOMPARE(server.requestCount("/gen/slow.wrl"), 1);
+        QVERIFY(loader->pendingRequests() > 0);   // the inline of the last document is still coming
+        SoSeparator *shown = Browser::loadedScene();
+        const int depth = loader->baseLocationDepth();
+        const SbString top = loader->topBaseLocation();
+        QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000);
+        QCOMPARE(Browser::loadedScene(), shown);
+        QCOMPARE(loader->baseLocationDepth(), depth);
+        QCOMPARE(QString(loader->topBaseLocation().getString()), QString(top.getString()));
+
+        // Quitting while a picture trickles in leaves no part of it.
+        work.reset();
+        work.reset(new harness::Scratch);
+        server.addRoute("/gen/quit.wrl", "#VRML V2.0 utf8\nShape { appearance Appearance { texture ImageTexture {"
+                                         " url \"slow.png\" } } geometry Box { } }");
+        server.addSlow("/gen/slow.png", 64, 100);
+        combo->lineEdit()->setText(url("/gen/quit.wrl"));
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/slow.png"), 1, 20000);
+        harness::settle(300);
+        QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+        QCOMPARE(files(), QStringList());
     }
 
     void anchors_data()
