@@ -7,6 +7,7 @@ pkgs=(
   libcoin-dev libsoqt520-dev libqwt-qt5-dev libsimage-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
   python3
+  desktop-file-utils appstream man-db dpkg-dev file
 )
 missing=()
 for p in "${pkgs[@]}"; do
