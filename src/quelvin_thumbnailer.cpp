@@ -26,7 +26,13 @@ namespace {
 // File managers wait for a thumbnailer, and a model can be too large to
 // draw in reasonable time: past the limit the process ends, whatever it is
 // doing, and takes back an OUTPUT it had begun to write.
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer build runs several times slower; it is for the test
+// suites, which must see every corpus model drawn.
+const long defaultLimitMs = 60000;
+#else
 const long defaultLimitMs = 9000;
+#endif
 char outputPath[4096];
 volatile sig_atomic_t writing = 0;
 

@@ -112,7 +112,8 @@ private slots:
                     "  texture ImageTexture { url \"textures/checker.png\" } }\n"
                     "  geometry Box { size 2 2 2 } }\n");
         scene.close();
-        QCOMPARE(run("sh", {"-c", "gzip -c box.wrl > box.wrz"}, samples.path()).code, 0);
+        QCOMPARE(run("sh", {"-c", "gzip -c box.wrl > box.wrz && grep -v Viewpoint box.wrl > whole.wrl"},
+                     samples.path()).code, 0);
     }
 
     // What `cmake --install` puts into a prefix, checked by the tools the
@@ -178,6 +179,7 @@ private slots:
                 QTest::newRow(line.split('\t').value(0).constData()) << harness::corpusDir() + "/" + line.split('\t').value(0);
         QTest::newRow("textured") << samples.path() + "/box.wrl";
         QTest::newRow("gzip, textured") << samples.path() + "/box.wrz";
+        QTest::newRow("no viewpoint") << samples.path() + "/whole.wrl";
     }
 
     // Every file the viewer shows gives a picture, and nothing but it is
@@ -190,8 +192,12 @@ private slots:
         QVERIFY2(result.code == 0, qPrintable(result.output));
         QCOMPARE(QImage(dir.path() + "/out.png").size(), QSize(128, 128));
         QCOMPARE(filesUnder(dir.path()), QStringList{"out.png"});
-        if (path.startsWith(samples.path()))
+        if (path.startsWith(samples.path())) {
             QVERIFY(checkered(dir.path() + "/out.png", 128));
+            // From its viewpoint the box fills the picture; without one it
+            // is seen whole, with the transparent background around it.
+            QCOMPARE(QImage(dir.path() + "/out.png").pixelColor(0, 0).alpha() == 255, !path.endsWith("whole.wrl"));
+        }
     }
 
     void thumbnailsRefused_data()
