@@ -9,6 +9,7 @@
 #include <Inventor/SoOffscreenRenderer.h>
 #include <Inventor/actions/SoGLRenderAction.h>
 #include <Inventor/actions/SoGetBoundingBoxAction.h>
+#include <Inventor/actions/SoGetMatrixAction.h>
 #include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/nodes/SoDirectionalLight.h>
 #include <Inventor/nodes/SoGroup.h>
@@ -184,8 +185,15 @@ QImage render(const QString &path, int size, QString *why)
     search.apply(scene);
     if (search.getPath()) {
         auto *viewpoint = static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(search.getPath())->getTail());
-        camera->position = viewpointPosition(viewpoint);
-        camera->orientation = viewpoint->orientation.getValue();
+        // Exporters place viewpoints with the transforms above them.
+        SoGetMatrixAction toWorld(region);
+        toWorld.apply(search.getPath());
+        SbVec3f position, translation, scale;
+        SbRotation rotation, scaleOrientation;
+        toWorld.getMatrix().multVecMatrix(viewpointPosition(viewpoint), position);
+        toWorld.getMatrix().getTransform(translation, rotation, scale, scaleOrientation);
+        camera->position = position;
+        camera->orientation = viewpoint->orientation.getValue() * rotation;
         const float angle = viewpoint->fieldOfView.getValue();
         if (angle > 0.01f && angle < 3.1f)
             camera->heightAngle = angle;
