@@ -4,6 +4,7 @@
 // runtime libraries exist.
 
 #include "harness.h"
+#include "httpserver.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -198,6 +199,27 @@ private slots:
             // is seen whole, with the transparent background around it.
             QCOMPARE(QImage(dir.path() + "/out.png").pixelColor(0, 0).alpha() == 255, !path.endsWith("whole.wrl"));
         }
+    }
+
+    // Linked resources come from next to the model or not at all.
+    void thumbnailsStayOffline()
+    {
+        TestHttpServer server;
+        QVERIFY(server.isListening());
+        server.setRoot(samples.path());
+        QTemporaryDir dir;
+        QFile scene(dir.path() + "/linked.wrl");
+        QVERIFY(scene.open(QIODevice::WriteOnly));
+        scene.write(("#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\nInline { url \"" + server.baseUrl() + "/box.wrl\" }\n"
+                     "Shape { appearance Appearance { texture ImageTexture { url [ \"" + server.baseUrl()
+                     + "/textures/checker.png\" \"" + samples.path() + "/textures/checker.png\" ] } }\n"
+                     "  geometry Box { size 2 2 2 } }\n").toUtf8());
+        scene.close();
+        const Result result = thumbnail(dir.path() + "/linked.wrl", dir.path());
+        QVERIFY2(result.code == 0, qPrintable(result.output));
+        QVERIFY(!checkered(dir.path() + "/out.png", 128));
+        harness::settle(300);   // a request that reached the server is logged
+        QCOMPARE(server.requestLines(), QStringList());
     }
 
     void thumbnailsRefused_data()
