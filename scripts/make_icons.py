@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Regenerates Quelvin's icons (src/icons/) and the checker texture used by
-the example scenes (examples/textures/checker.png).
+"""Regenerates Quelvin's icons (src/icons/), the application icon of the
+desktop theme (data/icons/: PNGs of 16 to 256 pixels and an SVG, all from
+one description) and the checker texture used by the example scenes
+(examples/textures/checker.png).
 
 The build uses the committed PNGs; this script exists so the artwork can be
 tweaked and rebuilt without an image editor.  It deliberately needs nothing
@@ -278,14 +280,15 @@ def radial(cx, cy, r, c0, c1):
 # then box-filters down.
 
 class Canvas:
-    def __init__(self, width, height):
+    def __init__(self, width, height, supersample=SUPERSAMPLE):
         self.w, self.h = width, height
-        self.W, self.H = width * SUPERSAMPLE, height * SUPERSAMPLE
+        self.s = supersample
+        self.W, self.H = width * supersample, height * supersample
         self.buf = [[0.0, 0.0, 0.0, 0.0] for _ in range(self.W * self.H)]
 
     def fill(self, shape, paint, opacity=1.0):
         x0, y0, x1, y1 = shape.bbox()
-        s = SUPERSAMPLE
+        s = self.s
         sx0 = max(0, int(math.floor(x0 * s)) - 1)
         sy0 = max(0, int(math.floor(y0 * s)) - 1)
         sx1 = min(self.W, int(math.ceil(x1 * s)) + 1)
@@ -308,7 +311,7 @@ class Canvas:
                 px[3] = a + px[3] * k
 
     def rows(self):
-        s = SUPERSAMPLE
+        s = self.s
         n = float(s * s)
         out = []
         for j in range(self.h):
@@ -434,19 +437,68 @@ def icon_check():
     return c
 
 
-def icon_app():
-    c = Canvas(30, 30)
-    top = Polygon([(15, 2.5), (26.5, 8.25), (15, 14), (3.5, 8.25)])
-    left = Polygon([(3.5, 8.25), (15, 14), (15, 27.5), (3.5, 21.75)])
-    right = Polygon([(15, 14), (26.5, 8.25), (26.5, 21.75), (15, 27.5)])
-    c.fill(top, linear(9, 5, (252, 226, 140), 21, 11, (226, 184, 84)))
-    c.fill(left, linear(4, 10, (214, 162, 60), 15, 26, (170, 120, 36)))
-    c.fill(right, linear(15, 14, (150, 104, 30), 26, 22, (106, 70, 18)))
-    ridge = Polyline([(3.5, 8.25), (15, 14), (26.5, 8.25)], 0.9) | Polyline([(15, 14), (15, 27.5)], 0.9)
-    c.fill(ridge, (255, 240, 190), 0.75)
-    hull = Polygon([(15, 2.5), (26.5, 8.25), (26.5, 21.75), (15, 27.5), (3.5, 21.75), (3.5, 8.25)])
-    c.fill(Outline(hull, 1.0), (84, 54, 12))
+# The application icon, a lit cube, described once in a 30-unit square so
+# that the PNGs of every size and the SVG agree.  Faces: points, gradient
+# (from, colour, to, colour).
+APP_FACES = [
+    ([(15, 2.5), (26.5, 8.25), (15, 14), (3.5, 8.25)], (9, 5, (252, 226, 140), 21, 11, (226, 184, 84))),
+    ([(3.5, 8.25), (15, 14), (15, 27.5), (3.5, 21.75)], (4, 10, (214, 162, 60), 15, 26, (170, 120, 36))),
+    ([(15, 14), (26.5, 8.25), (26.5, 21.75), (15, 27.5)], (15, 14, (150, 104, 30), 26, 22, (106, 70, 18))),
+]
+APP_RIDGES = [[(3.5, 8.25), (15, 14), (26.5, 8.25)], [(15, 14), (15, 27.5)]]
+APP_RIDGE = ((255, 240, 190), 0.75, 0.9)       # colour, opacity, width
+APP_HULL = [(15, 2.5), (26.5, 8.25), (26.5, 21.75), (15, 27.5), (3.5, 21.75), (3.5, 8.25)]
+APP_EDGE = ((84, 54, 12), 1.0)                 # colour, width
+APP_SIZES = [16, 32, 48, 64, 128, 256]
+
+
+def icon_app(size=30):
+    # Pure Python: large sizes need fewer samples per pixel to stay quick.
+    c = Canvas(size, size, SUPERSAMPLE if size <= 64 else 3)
+    k = size / 30.0
+
+    def scaled(points):
+        return [(x * k, y * k) for x, y in points]
+
+    for points, (x0, y0, c0, x1, y1, c1) in APP_FACES:
+        c.fill(Polygon(scaled(points)), linear(x0 * k, y0 * k, c0, x1 * k, y1 * k, c1))
+    colour, opacity, width = APP_RIDGE
+    c.fill(union(*[Polyline(scaled(line), width * k) for line in APP_RIDGES]), colour, opacity)
+    colour, width = APP_EDGE
+    # Below a pixel the edge would fade into the faces.
+    c.fill(Outline(Polygon(scaled(APP_HULL)), max(width * k, 0.9)), colour)
     return c
+
+
+def app_svg():
+    def pts(points):
+        return " ".join("%g,%g" % p for p in points)
+
+    def rgb(c):
+        return "#%02x%02x%02x" % c
+
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<svg xmlns="http://www.w3.org/2000/svg" width="30" height="30" viewBox="0 0 30 30">',
+           '  <defs>']
+    for i, (_, (x0, y0, c0, x1, y1, c1)) in enumerate(APP_FACES):
+        out.append('    <linearGradient id="face%d" gradientUnits="userSpaceOnUse" '
+                   'x1="%g" y1="%g" x2="%g" y2="%g">' % (i, x0, y0, x1, y1))
+        out.append('      <stop offset="0" stop-color="%s"/><stop offset="1" stop-color="%s"/>'
+                   % (rgb(c0), rgb(c1)))
+        out.append('    </linearGradient>')
+    out.append('  </defs>')
+    for i, (points, _) in enumerate(APP_FACES):
+        out.append('  <polygon points="%s" fill="url(#face%d)"/>' % (pts(points), i))
+    colour, opacity, width = APP_RIDGE
+    for line in APP_RIDGES:
+        out.append('  <polyline points="%s" fill="none" stroke="%s" stroke-opacity="%g" '
+                   'stroke-width="%g" stroke-linecap="round" stroke-linejoin="round"/>'
+                   % (pts(line), rgb(colour), opacity, width))
+    colour, width = APP_EDGE
+    out.append('  <polygon points="%s" fill="none" stroke="%s" stroke-width="%g" stroke-linejoin="round"/>'
+               % (pts(APP_HULL), rgb(colour), width))
+    out.append('</svg>')
+    return "\n".join(out) + "\n"
 
 
 def checker_rows(size=64, square=8, a=(204, 24, 24), b=(255, 255, 255)):
@@ -487,6 +539,15 @@ def main():
         draw().save(path)
         print("wrote", os.path.normpath(path))
     write_qrc(os.path.join(icon_dir, "quelvin.qrc"))
+    theme_dir = os.path.join(root, "data", "icons")
+    for size in APP_SIZES:
+        path = os.path.join(theme_dir, str(size), "quelvin.png")
+        icon_app(size).save(path)
+        print("wrote", os.path.normpath(path))
+    svg = os.path.join(theme_dir, "quelvin.svg")
+    with open(svg, "w") as f:
+        f.write(app_svg())
+    print("wrote", os.path.normpath(svg))
     checker = os.path.join(root, "examples", "textures", "checker.png")
     write_png(checker, 64, 64, checker_rows(), channels=3)
     print("wrote", os.path.normpath(checker))

@@ -9,6 +9,7 @@ pkgs=(
   xvfb xauth libgl1-mesa-dri mesa-utils
   python3
   view3dscene
+  desktop-file-utils appstream man-db dpkg-dev file
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -45,6 +45,9 @@ void prepareEnvironment()
     setDefault("COIN_NO_SOTYPE_DYNLOAD", "1");
     setDefault("COIN_ZLIB_LIBNAME", "libz.so.1");
     setDefault("COIN_SIMAGE_LIBNAME", "libsimage.so.20");
+    // Text nodes: without these Coin falls back to its coarse built-in font.
+    setDefault("COIN_FREETYPE2_LIBNAME", "libfreetype.so.6");
+    setDefault("COIN_FONTCONFIG_LIBNAME", "libfontconfig.so.1");
 }
 
 bool isReadableFile(const QString &path, QString *reason)

@@ -29,8 +29,9 @@ private:
 namespace SceneReader {
 
 // Tells Coin, before it first needs them, to load no node libraries that a
-// file names, and the versioned names of zlib and simage, which exist
-// without their -dev packages. A value the user has set is kept.
+// file names, and the versioned names of the libraries it opens at run
+// time (zlib, simage, FreeType, fontconfig), which exist without their -dev
+// packages. A value the user has set is kept.
 void prepareEnvironment();
 
 // Whether a path can be read without blocking: a regular file.

@@ -1,0 +1,369 @@
+// Installing and packaging as a desktop user meets them: the installed files
+// pass the desktop's own validators, the thumbnailer previews what the viewer
+// shows and refuses the rest, and the Debian package works where only the
+// runtime libraries exist.
+
+#include "harness.h"
+#include "httpserver.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+// Asks a mapped top-level window of the display, found by its title, to
+// close, as a window manager's close button does. False when there is none.
+static bool closeWindow(const char *title);
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QString output;
+};
+
+// Runs a program to its end; the time-out only keeps a hang from stopping
+// the suite.
+Result run(const QString &program, const QStringList &args, const QString &dir = QString(),
+           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setProcessEnvironment(env);
+    if (!dir.isEmpty())
+        process.setWorkingDirectory(dir);
+    process.start(program, args);
+    Result result;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        result.output = program + " did not finish";
+        return result;
+    }
+    result.output = QString::fromLocal8Bit(process.readAll());
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+// The sample textures are a red and white checkerboard on a white box.
+int redPixels(const QImage &image)
+{
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            red += c.red() > 140 && c.green() < 90 && c.blue() < 90;
+        }
+    return red;
+}
+
+// A thumbnail in which the checkerboard shows.
+bool checkered(const QString &png, int size)
+{
+    const QImage image(png);
+    return image.size() == QSize(size, size) && redPixels(image) > size * size / 5;
+}
+
+QStringList filesUnder(const QString &dir)
+{
+    QStringList found;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << QDir(dir).relativeFilePath(it.next());
+    found.sort();
+    return found;
+}
+
+} // namespace
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir samples;
+    const QString thumbnailer = QStringLiteral(QUELVIN_THUMBNAILER);
+
+    Result thumbnail(const QString &input, const QString &dir, const QStringList &extraEnv = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir);
+        env.remove("XDG_CACHE_HOME");
+        for (const QString &pair : extraEnv)
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        return run(thumbnailer, {input, dir + "/out.png", "128"}, dir, env);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir(samples.path()).mkdir("textures"));
+        QVERIFY(QFile::copy(harness::sourceDir() + "/examples/textures/checker.png",
+                            samples.path() + "/textures/checker.png"));
+        QFile scene(samples.path() + "/box.wrl");
+        QVERIFY(scene.open(QIODevice::WriteOnly));
+        scene.write("#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\n"
+                    "Shape { appearance Appearance { material Material { diffuseColor 1 1 1 }\n"
+                    "  texture ImageTexture { url \"textures/checker.png\" } }\n"
+                    "  geometry Box { size 2 2 2 } }\n");
+        scene.close();
+        QCOMPARE(run("sh", {"-c", "gzip -c box.wrl > box.wrz && grep -v Viewpoint box.wrl > whole.wrl"},
+                     samples.path()).code, 0);
+    }
+
+    // What `cmake --install` puts into a prefix, checked by the tools the
+    // desktop itself uses.
+    void installedFiles()
+    {
+        QTemporaryDir dest;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DESTDIR", dest.path());
+        const Result install = run(QUELVIN_CMAKE, {"--install", QUELVIN_BUILD_DIR, "--prefix", "/usr"}, {}, env);
+        QVERIFY2(install.code == 0, qPrintable(install.output));
+        const QString usr = dest.path() + "/usr";
+        QStringList expected{"bin/quelvin", "bin/quelvin-thumbnailer",
+                             "share/applications/org.kestrom.Quelvin.desktop",
+                             "share/metainfo/org.kestrom.Quelvin.metainfo.xml",
+                             "share/mime/packages/quelvin.xml", "share/thumbnailers/quelvin.thumbnailer",
+                             "share/man/man1/quelvin.1", "share/man/man1/quelvin-thumbnailer.1",
+                             "share/icons/hicolor/scalable/apps/quelvin.svg"};
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            const QString icon = QString("share/icons/hicolor/%1x%1/apps/quelvin.png").arg(size);
+            QCOMPARE(QImage(usr + "/" + icon).size(), QSize(size, size));
+            expected << icon;
+        }
+        for (const QString &file : expected)
+            QVERIFY2(QFileInfo(usr + "/" + file).isFile(), qPrintable(file));
+
+        Result check = run("desktop-file-validate", {usr + "/share/applications/org.kestrom.Quelvin.desktop"});
+        QVERIFY2(check.code == 0 && !check.output.contains("error:"), qPrintable(check.output));
+        check = run("appstreamcli", {"validate", "--no-net", usr + "/share/metainfo/org.kestrom.Quelvin.metainfo.xml"});
+        QVERIFY2(check.code == 0, qPrintable(check.output));
+        QProcessEnvironment manEnv = QProcessEnvironment::systemEnvironment();
+        manEnv.insert("MANWIDTH", "80");
+        manEnv.insert("MANPAGER", "cat");
+        check = run("man", {"--warnings", "-l", usr + "/share/man/man1/quelvin.1"}, {}, manEnv);
+        QVERIFY2(check.code == 0 && check.output.contains("quelvinViewer.log") && check.output.contains("902")
+                     && !check.output.contains("warning"), qPrintable(check.output));
+        check = run("man", {"--warnings", "-l", usr + "/share/man/man1/quelvin-thumbnailer.1"}, {}, manEnv);
+        QVERIFY2(check.code == 0 && check.output.contains("10 seconds") && !check.output.contains("warning"),
+                 qPrintable(check.output));
+
+        // The file types as shared-mime-info compiles them: the longest
+        // glob wins, so a .wrl.gz is VRML and not just gzip.
+        check = run("update-mime-database", {usr + "/share/mime"});
+        QVERIFY2(check.code == 0, qPrintable(check.output));
+        QFile globs(usr + "/share/mime/globs2");
+        QVERIFY(globs.open(QIODevice::ReadOnly));
+        const QString table = QString::fromUtf8(globs.readAll());
+        for (const char *line : {":model/vrml:*.wrl\n", ":model/x-vrml-compressed:*.wrz\n",
+                                 ":model/x-vrml-compressed:*.wrl.gz\n"})
+            QVERIFY2(table.contains(line), line);
+        QFile aliases(usr + "/share/mime/aliases");
+        QVERIFY(aliases.open(QIODevice::ReadOnly));
+        QVERIFY(aliases.readAll().contains("x-world/x-vrml model/vrml\n"));
+    }
+
+    void thumbnailsCorpus_data()
+    {
+        QTest::addColumn<QString>("path");
+        QFile manifest(harness::corpusDir() + "/MANIFEST.tsv");
+        QVERIFY(manifest.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : manifest.readAll().split('\n'))
+            if (line.split('\t').value(1) == "top")
+                QTest::newRow(line.split('\t').value(0).constData()) << harness::corpusDir() + "/" + line.split('\t').value(0);
+        QTest::newRow("textured") << samples.path() + "/box.wrl";
+        QTest::newRow("gzip, textured") << samples.path() + "/box.wrz";
+        QTest::newRow("no viewpoint") << samples.path() + "/whole.wrl";
+    }
+
+    // Every file the viewer shows gives a picture, and nothing but it is
+    // written, not even in the home directory.
+    void thumbnailsCorpus()
+    {
+        QFETCH(QString, path);
+        QTemporaryDir dir;
+        const Result result = thumbnail(path, dir.path());
+        QVERIFY2(result.code == 0, qPrintable(result.output));
+        QCOMPARE(QImage(dir.path() + "/out.png").size(), QSize(128, 128));
+        QCOMPARE(filesUnder(dir.path()), QStringList{"out.png"});
+        if (path.startsWith(samples.path())) {
+            QVERIFY(checkered(dir.path() + "/out.png", 128));
+            // From its viewpoint the box fills the picture; without one it
+            // is seen whole, with the transparent background around it.
+            QCOMPARE(QImage(dir.path() + "/out.png").pixelColor(0, 0).alpha() == 255, !path.endsWith("whole.wrl"));
+        }
+    }
+
+    // Linked resources come from next to the model or not at all.
+    void thumbnailsStayOffline()
+    {
+        TestHttpServer server;
+        QVERIFY(server.isListening());
+        server.setRoot(samples.path());
+        QTemporaryDir dir;
+        QFile scene(dir.path() + "/linked.wrl");
+        QVERIFY(scene.open(QIODevice::WriteOnly));
+        scene.write(("#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\nInline { url \"" + server.baseUrl() + "/box.wrl\" }\n"
+                     "Shape { appearance Appearance { texture ImageTexture { url [ \"" + server.baseUrl()
+                     + "/textures/checker.png\" \"" + samples.path() + "/textures/checker.png\" ] } }\n"
+                     "  geometry Box { size 2 2 2 } }\n").toUtf8());
+        scene.close();
+        const Result result = thumbnail(dir.path() + "/linked.wrl", dir.path());
+        QVERIFY2(result.code == 0, qPrintable(result.output));
+        QVERIFY(!checkered(dir.path() + "/out.png", 128));
+        harness::settle(300);   // a request that reached the server is logged
+        QCOMPARE(server.requestLines(), QStringList());
+    }
+
+    void thumbnailsRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("env");
+        QTest::newRow("broken") << "broken.wrl" << harness::readBytes(harness::sourceDir() + "/tests/data/documents/broken.wrl") << "";
+        QTest::newRow("empty") << "empty.wrl" << QByteArray() << "";
+        QTest::newRow("an image") << "picture.wrl" << harness::readBytes(samples.path() + "/textures/checker.png") << "";
+        QTest::newRow("truncated gzip") << "cut.wrz" << harness::readBytes(samples.path() + "/box.wrz").left(40) << "";
+        QTest::newRow("a web page") << "page.wrl" << QByteArray("<!DOCTYPE html><html><body>Not found</body></html>") << "";
+        QTest::newRow("missing") << "" << QByteArray() << "";
+        QTest::newRow("fifo") << "fifo.wrl" << QByteArray() << "";
+        QTest::newRow("directory") << "folder.wrl" << QByteArray() << "";
+        // The watchdog, brought forward: a model that takes too long.
+        QTest::newRow("out of time") << "box.wrl" << harness::readBytes(samples.path() + "/box.wrl")
+                                     << "QUELVIN_THUMBNAILER_LIMIT_MS=1";
+    }
+
+    // A file that cannot be read gives no thumbnail, a non-zero exit and
+    // no OUTPUT.
+    void thumbnailsRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, env);
+        QTemporaryDir dir;
+        const QString input = dir.path() + "/" + (name.isEmpty() ? QString("missing.wrl") : name);
+        if (name == "fifo.wrl")
+            QCOMPARE(mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+        else if (name == "folder.wrl")
+            QVERIFY(QDir(dir.path()).mkdir(name));
+        else if (!name.isEmpty()) {
+            QFile file(input);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        const QStringList before = filesUnder(dir.path());
+        const Result result = thumbnail(input, dir.path(), env.isEmpty() ? QStringList() : QStringList{env});
+        QVERIFY2(result.code > 0, qPrintable(result.output));
+        QCOMPARE(filesUnder(dir.path()), before);
+    }
+
+    // The package as a user installs it, on a machine without -dev packages:
+    // runtime dependencies only, and textures and gzip documents still work.
+    void package()
+    {
+        QTemporaryDir work;
+        const Result pack = run(QUELVIN_CPACK, {"--config", QUELVIN_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB",
+                                                "-B", work.path() + "/pkg"});
+        QVERIFY2(pack.code == 0, qPrintable(pack.output));
+        const QStringList debs = QDir(work.path() + "/pkg").entryList({"quelvin_*.deb"});
+        QCOMPARE(debs.size(), 1);
+        const QString deb = work.path() + "/pkg/" + debs[0];
+        const Result depends = run("dpkg-deb", {"-f", deb, "Depends"});
+        QCOMPARE(depends.code, 0);
+        for (const char *runtime : {"libcoin80c", "libsoqt520", "libsimage20", "libqt5gui5", "zlib1g"})
+            QVERIFY2(depends.output.contains(runtime), qPrintable(depends.output));
+        QVERIFY2(!depends.output.contains("-dev"), qPrintable(depends.output));
+        QCOMPARE(run("dpkg", {"-x", deb, work.path() + "/root"}).code, 0);
+        const QString bin = work.path() + "/root/usr/bin/";
+
+        // Only root may make the mount namespace that hides the -dev links.
+        const QString hide = harness::sourceDir() + "/tests/without_dev_libs.sh";
+        int runs = 0;
+        auto hidden = [&](const QStringList &command) {
+            return QStringList{"-m", hide, work.path() + "/hide" + QString::number(++runs)} + command;
+        };
+        for (const QString &sample : {QString("box.wrl"), QString("box.wrz")}) {
+            const QString out = work.path() + "/" + sample + ".png";
+            const Result made = run("unshare", hidden({bin + "quelvin-thumbnailer", samples.path() + "/" + sample, out, "128"}));
+            QVERIFY2(made.code == 0 && checkered(out, 128), qPrintable(sample + ": " + made.output));
+        }
+        // Coin's own choice of name finds nothing there: the hiding works.
+        QProcessEnvironment unversioned = QProcessEnvironment::systemEnvironment();
+        unversioned.insert("COIN_SIMAGE_LIBNAME", "libsimage.so");
+        const QString control = work.path() + "/control.png";
+        const Result made = run("unshare", hidden({bin + "quelvin-thumbnailer", samples.path() + "/box.wrl", control, "128"}),
+                                {}, unversioned);
+        QVERIFY2(made.code == 0 && !checkered(control, 128), qPrintable(made.output));
+
+        // The installed viewer on the compressed sample, as the screen shows it.
+        harness::Scratch here;
+        QProcess viewer;
+        viewer.setProcessEnvironment(here.environment());
+        viewer.setWorkingDirectory(here.path());
+        viewer.start("unshare", hidden({bin + "quelvin", samples.path() + "/box.wrz"}));
+        QVERIFY(viewer.waitForStarted());
+        QImage frame;
+        for (int waited = 0; viewer.state() == QProcess::Running && waited < 60000; waited += 200) {
+            // The box that names the document comes before the window.
+            (void)closeWindow("Viewer");
+            frame = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            if (redPixels(frame) > 20000)
+                break;
+            viewer.waitForFinished(200);
+        }
+        const bool running = viewer.state() == QProcess::Running;
+        viewer.kill();
+        viewer.waitForFinished();
+        if (redPixels(frame) <= 20000)
+            frame.save("/tmp/tst_install-viewer-actual.png");
+        QVERIFY2(running, viewer.readAllStandardError().constData());
+        QVERIFY2(redPixels(frame) > 20000, "no checkerboard on screen: /tmp/tst_install-viewer-actual.png");
+    }
+};
+
+QTEST_MAIN(TestInstall)
+#include "tst_install.moc"
+
+// Last, as Xlib's short macro names would collide with Qt's.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+static bool closeWindow(const char *title)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    bool sent = false;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        for (unsigned int i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            char *name = nullptr;
+            if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable
+                || !XFetchName(display, children[i], &name))
+                continue;
+            if (qstrcmp(name, title) == 0) {
+                XEvent event = {};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = children[i];
+                event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+                event.xclient.format = 32;
+                event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+                event.xclient.data.l[1] = CurrentTime;
+                sent = XSendEvent(display, children[i], False, NoEventMask, &event) != 0;
+            }
+            XFree(name);
+        }
+    XFree(children);
+    XCloseDisplay(display);
+    return sent;
+}
