@@ -5,15 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh > /dev/null
-missing=()
-for p in xdotool x11-apps; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ -n "${missing[*]:-}" ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/setup.sh xdotool x11-apps
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 # A window size a returning user would have kept, rather than the first

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Quelvin needs to build, run and test, when missing.
+# Installs the Debian packages Quelvin needs to build, run and test, and any
+# named as arguments, when missing.
 # view3dscene brings tovrmlx3d, a second VRML 97 reader the tests check saved files with.
 set -euo pipefail
 pkgs=(
@@ -10,6 +11,7 @@ pkgs=(
   python3
   view3dscene
   desktop-file-utils appstream man-db dpkg-dev file
+  "$@"
 )
 missing=()
 for p in "${pkgs[@]}"; do

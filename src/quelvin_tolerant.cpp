@@ -415,6 +415,7 @@ private:
     void imageValue(int valueStart);
     void dropNode(int start, Place place, const QByteArray &defName);
     void route();
+    bool protoHeader(Token *keyword, QByteArray *name);
     void proto();
     void externProto();
     bool interfaceDeclarations(bool withValues, bool cutUnknown, QHash<QByteArray, FieldKind> *fields,
@@ -1266,17 +1267,28 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
     return false;
 }
 
-void Parser::proto()
+// Reads PROTO or EXTERNPROTO and the name up to the opening bracket of the
+// interface; a statement that goes wrong there is cut whole.
+bool Parser::protoHeader(Token *keyword, QByteArray *name)
 {
-    const Token keyword = next();
+    *keyword = next();
     const Token nameToken = next();
     const Token bracket = next();
     if (nameToken.kind != Id || bracket.kind != LBracket) {
         pos = bracket.kind == LBracket ? skipBalanced(bracket.begin) : bracket.begin;
-        cut(keyword.begin, pos);
-        return;
+        cut(keyword->begin, pos);
+        return false;
     }
-    const QByteArray name = word(nameToken);
+    *name = word(nameToken);
+    return true;
+}
+
+void Parser::proto()
+{
+    Token keyword;
+    QByteArray name;
+    if (!protoHeader(&keyword, &name))
+        return;
     TypePtr type = std::make_shared<NodeType>();
     type->known = true;
     type->proto = true;
@@ -1315,15 +1327,10 @@ void Parser::proto()
 
 void Parser::externProto()
 {
-    const Token keyword = next();
-    const Token nameToken = next();
-    const Token bracket = next();
-    if (nameToken.kind != Id || bracket.kind != LBracket) {
-        pos = bracket.kind == LBracket ? skipBalanced(bracket.begin) : bracket.begin;
-        cut(keyword.begin, pos);
+    Token keyword;
+    QByteArray name;
+    if (!protoHeader(&keyword, &name))
         return;
-    }
-    const QByteArray name = word(nameToken);
     TypePtr declaredType = std::make_shared<NodeType>();
     declaredType->known = true;
     declaredType->proto = true;
