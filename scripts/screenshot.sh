@@ -13,9 +13,12 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/.config/Kestrom"
 printf '[General]\npos=@Point(0 0)\nsize=@Size(960 680)\n' > "$work/.config/Kestrom/Quelvin.conf"
 export LIBGL_ALWAYS_SOFTWARE=1 QT_QPA_PLATFORM=xcb HOME="$work" XDG_CONFIG_HOME="$work/.config" XDG_RUNTIME_DIR="$work"
+# Opened by its bare name from a copy of the examples, so that the location
+# field shows "sample.wrl" rather than where this checkout happens to lie.
+cp -r examples "$work/examples"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -e
-  cd "$1"
+  cd "$1/examples"
   "$2" "$3" > /dev/null &
   pid=$!
   box=$(xdotool search --sync --onlyvisible --name "^Viewer$" | head -1)
@@ -23,10 +26,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   window=$(xdotool search --sync --onlyvisible --name "Quelvin" | head -1)
   sleep 3   # the software renderer draws the first frames
   xwd -silent -id "$window" > shot.xwd
-  kill "$pid"' _ "$work" "$PWD/build/quelvin" "$PWD/examples/sample.wrl"
+  kill "$pid"' _ "$work" "$PWD/build/quelvin" sample.wrl
 # An XWD of a TrueColor window: a header of big-endian words, the window
 # name, a colour map, then padded rows of 24- or 32-bit pixels.
-python3 - "$work/shot.xwd" docs/screenshot.png <<'PY'
+python3 - "$work/examples/shot.xwd" docs/screenshot.png <<'PY'
 import struct, sys, zlib
 data = open(sys.argv[1], "rb").read()
 h = struct.unpack(">25I", data[:100])
