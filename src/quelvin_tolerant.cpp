@@ -191,6 +191,7 @@ struct NodeType
     bool bareChildren = false;    // an Inventor group: children without a field name
     SoNode *instance = nullptr;   // one of the type, asked for its fields
     QHash<QByteArray, FieldKind> protoFields;
+    QHash<QByteArray, QByteArray> protoTypes;    // field name to type name ("SFColor")
     bool proto = false;
 };
 
@@ -419,10 +420,13 @@ private:
     void proto();
     void externProto();
     bool interfaceDeclarations(bool withValues, bool cutUnknown, QHash<QByteArray, FieldKind> *fields,
-                               QByteArray *externDeclarations, QByteArray *stubDeclarations,
-                               QSet<QByteArray> *declared);
+                               QHash<QByteArray, QByteArray> *types, QByteArray *externDeclarations,
+                               QByteArray *stubDeclarations, QSet<QByteArray> *declared);
+    QByteArray fieldTypeName(const NodeType *type, const QByteArray &field,
+                             const QHash<QByteArray, QByteArray> &declared);
+    bool isTarget(const QByteArray &name, const QByteArray &fieldType) const;
     bool resolveExtern(const QList<QByteArray> &urls, const QByteArray &name, QString *path,
-                       QByteArray *protoName, QHash<QByteArray, FieldKind> *fields);
+                       QByteArray *protoName, NodeType *resolved);
     static const char *replacementFor(Place place)
     {
         switch (place) {
@@ -448,6 +452,7 @@ private:
     QList<ProtoScope> scopes;
     QSet<QByteArray> protosBeingDefined;
     QSet<QByteArray> scripts;    // names given to Script nodes
+    QList<TypePtr> interfaces;   // the PROTOs whose bodies are being read, innermost last
 };
 
 Token Parser::next()
@@ -614,6 +619,37 @@ QByteArray Parser::result()
     }
     out.append(data + copied, size - copied);
     return out;
+}
+
+// The type of a field or event of a node ("SFColor"), empty when unknown.
+QByteArray Parser::fieldTypeName(const NodeType *type, const QByteArray &field,
+                                 const QHash<QByteArray, QByteArray> &declared)
+{
+    if (declared.contains(field))
+        return declared.value(field);
+    if (type->proto)
+        return type->protoTypes.value(field);
+    for (const QByteArray &name : { field, field.startsWith("set_") ? field.mid(4) : QByteArray(),
+                                    field.endsWith("_changed") ? field.left(field.size() - 8)
+                                                               : QByteArray() }) {
+        if (name.isEmpty())
+            continue;
+        if (SoField *f = type->instance->getField(SbName(name.constData())))
+            return QByteArray(f->getTypeId().getName().getString());
+    }
+    return QByteArray();
+}
+
+// Whether an IS names a field of the PROTO whose body holds it, of the same
+// type: Coin 4.0.0 connects IS references without looking, and crashes on
+// a name the interface does not declare.
+bool Parser::isTarget(const QByteArray &name, const QByteArray &fieldType) const
+{
+    if (interfaces.isEmpty())
+        return false;
+    const QHash<QByteArray, QByteArray> &types = interfaces.last()->protoTypes;
+    auto it = types.constFind(name);
+    return it != types.constEnd() && (fieldType.isEmpty() || it.value() == fieldType);
 }
 
 bool Parser::run(int start, const QByteArray &header)
@@ -848,6 +884,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
 void Parser::nodeBody(const NodeType *type)
 {
     QSet<QByteArray> declared;
+    QHash<QByteArray, QByteArray> declaredTypes;
     while (!tooDeep) {
         const Token token = peek();
         if (token.kind == End)
@@ -876,7 +913,7 @@ void Parser::nodeBody(const NodeType *type)
                              || declaration == "field" || declaration == "exposedField")) {
             QHash<QByteArray, FieldKind> fields;
             // One declaration at a time, in the node's own body.
-            interfaceDeclarations(true, true, &fields, nullptr, nullptr, &declared);
+            interfaceDeclarations(true, true, &fields, &declaredTypes, nullptr, nullptr, &declared);
             continue;
         }
         if (is(token, "DEF") || is(token, "USE")) {
@@ -906,7 +943,8 @@ void Parser::nodeBody(const NodeType *type)
         if (is(after, "IS")) {
             next();
             const Token target = next();
-            if (!hasEvent(type, field, declared) || target.kind != Id) {
+            if (!hasEvent(type, field, declared) || target.kind != Id
+                || !isTarget(word(target), fieldTypeName(type, field, declaredTypes))) {
                 cut(token.begin, target.kind == Id ? target.end : after.end);
                 if (account)
                     account->add("unknown field", QString::fromUtf8(field));
@@ -1170,6 +1208,7 @@ static const char *defaultValueOf(const QByteArray &type)
 // types Coin does not know are cut. Returns false at a malformed list.
 bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
                                    QHash<QByteArray, FieldKind> *fields,
+                                   QHash<QByteArray, QByteArray> *types,
                                    QByteArray *externDeclarations, QByteArray *stubDeclarations,
                                    QSet<QByteArray> *declared)
 {
@@ -1221,13 +1260,17 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
         bool ok = knownType && nameToken.kind == Id;
         if (event && ok && is(peek(), "IS")) {
             next();
-            end = next().end;
+            const Token target = next();
+            end = target.end;
+            ok = target.kind == Id && isTarget(word(target), type);
         }
         if (valued && withValues && ok) {
             const Token value = peek();
             if (is(value, "IS")) {
                 next();
-                end = next().end;
+                const Token target = next();
+                end = target.end;
+                ok = target.kind == Id && isTarget(word(target), type);
             } else if (!fieldValue(kind, name, keyword.begin)) {
                 end = skipValue();
                 ok = false;
@@ -1244,9 +1287,15 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
                 account->add("unknown field", QString::fromUtf8(name));
         } else {
             fields->insert(name, kind);
+            if (types)
+                types->insert(name, type);
             if (declKind == "exposedField") {
                 fields->insert("set_" + name, kind);
                 fields->insert(name + "_changed", kind);
+                if (types) {
+                    types->insert("set_" + name, type);
+                    types->insert(name + "_changed", type);
+                }
             }
             if (declared)
                 declared->insert(name);
@@ -1294,7 +1343,7 @@ void Parser::proto()
     type->proto = true;
     if (!enter())
         return;
-    interfaceDeclarations(true, true, &type->protoFields, nullptr, nullptr, nullptr);
+    interfaceDeclarations(true, true, &type->protoFields, &type->protoTypes, nullptr, nullptr, nullptr);
     const Token brace = next();
     if (brace.kind != LBrace) {
         leave();
@@ -1304,7 +1353,9 @@ void Parser::proto()
     // instances without end.
     protosBeingDefined.insert(name);
     scopes.append(ProtoScope());
+    interfaces.append(type);
     const int nodes = statements(true);
+    interfaces.removeLast();
     scopes.removeLast();
     protosBeingDefined.remove(name);
     if (peek().kind == RBrace) {
@@ -1335,7 +1386,8 @@ void Parser::externProto()
     declaredType->known = true;
     declaredType->proto = true;
     QByteArray declarations, stub;
-    interfaceDeclarations(false, false, &declaredType->protoFields, &declarations, &stub, nullptr);
+    interfaceDeclarations(false, false, &declaredType->protoFields, &declaredType->protoTypes,
+                          &declarations, &stub, nullptr);
     // The URL list: one string or a bracketed list of them.
     QList<QByteArray> urls;
     const Token first = peek();
@@ -1366,7 +1418,7 @@ void Parser::externProto()
     TypePtr resolved = std::make_shared<NodeType>();
     resolved->known = true;
     resolved->proto = true;
-    if (resolveExtern(urls, name, &path, &protoName, &resolved->protoFields)) {
+    if (resolveExtern(urls, name, &path, &protoName, resolved.get())) {
         // Coin tries only the first URL, and resolves it in its own way;
         // it is given the one that was found here, and only declarations
         // of types it knows.
@@ -1392,7 +1444,7 @@ void Parser::externProto()
 }
 
 bool Parser::resolveExtern(const QList<QByteArray> &urls, const QByteArray &name, QString *path,
-                           QByteArray *protoName, QHash<QByteArray, FieldKind> *fields)
+                           QByteArray *protoName, NodeType *resolved)
 {
     for (const QByteArray &entry : urls) {
         const int hash = entry.indexOf('#');
@@ -1445,7 +1497,8 @@ bool Parser::resolveExtern(const QList<QByteArray> &urls, const QByteArray &name
         resolvedFiles().insert(candidate, cleaned);
         *path = candidate;
         *protoName = chosen;
-        *fields = protos.value(chosen)->protoFields;
+        resolved->protoFields = protos.value(chosen)->protoFields;
+        resolved->protoTypes = protos.value(chosen)->protoTypes;
         if (account)
             account->merge(inner);
         return true;
