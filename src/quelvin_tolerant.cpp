@@ -885,6 +885,7 @@ void Parser::nodeBody(const NodeType *type)
 {
     QSet<QByteArray> declared;
     QHash<QByteArray, QByteArray> declaredTypes;
+    QSet<QByteArray> given;    // fields already given a value or an IS
     while (!tooDeep) {
         const Token token = peek();
         if (token.kind == End)
@@ -940,6 +941,23 @@ void Parser::nodeBody(const NodeType *type)
         next();
         const QByteArray field = word(token);
         const Token after = peek();
+        // A field given twice: Coin keeps the last value but has already
+        // noted the IS references inside the first, and Coin 4.0.0 then
+        // connects them to nodes no longer there. The first one stays.
+        if (given.contains(field) && fieldKind(type, field) != NoField) {
+            int end = after.end;
+            if (is(after, "IS")) {
+                next();
+                end = next().end;
+            } else {
+                end = skipValue();
+            }
+            cut(token.begin, end);
+            if (account)
+                account->add("repeated field", QString::fromUtf8(field));
+            continue;
+        }
+        given.insert(field);
         if (is(after, "IS")) {
             next();
             const Token target = next();
@@ -1171,11 +1189,14 @@ void Parser::route()
     }
     const QByteArray fromNode = word(from).split('.').value(0);
     const QByteArray toNode = word(target).split('.').value(0);
-    if (names.value(fromNode, Dropped) == Dropped || names.value(toNode, Dropped) == Dropped) {
+    // A route from or to a node still being read, inside its own body:
+    // Coin 4.0.0 crashes connecting it when the other end is a PROTO.
+    const NameState fromState = names.value(fromNode, Dropped);
+    const NameState toState = names.value(toNode, Dropped);
+    if (fromState != Closed || toState != Closed) {
         cut(keyword.begin, target.end);
         if (account)
-            account->add("ROUTE", QString::fromUtf8(names.value(fromNode, Dropped) == Dropped
-                                                        ? fromNode : toNode));
+            account->add("ROUTE", QString::fromUtf8(fromState != Closed ? fromNode : toNode));
     } else if (scripts.contains(fromNode) && feedsGeometryData(word(target))) {
         // Coin 4.0.0 runs no script here (it finds no JavaScript engine),
         // so a Script's outputs keep their empty first values; routed into
