@@ -36,6 +36,7 @@
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -81,6 +82,7 @@ static SoGLRenderAction::TransparencyType transparencyType =
 // Innermost anchor under the mouse at the last left-button press in
 // interaction mode; null when the press hit no anchor.
 static SoVRMLAnchor *pressedAnchor = nullptr;
+static Browser::LoadTimes loadTimes;
 
 static QString fromLocal8(const SbString &s)
 {
@@ -267,11 +269,15 @@ void Browser::logNodesOfType(SoType type, const char *countLabel, const char *it
 bool Browser::loadFile(SoInput *in)
 {
     (void)SceneReader::takeAccount();
+    QElapsedTimer clock;
+    clock.start();
     SoSeparator *root = SceneReader::readInput(in);
     if (!root) {
         unsetBaseLocation();
         return false;
     }
+    loadTimes.readMs = clock.nsecsElapsed() / 1e6;
+    clock.restart();
     scene = root;
     scene->ref();
     curFileName = fromLocal8(in->getCurFileName() ? in->getCurFileName() : "");
@@ -310,6 +316,7 @@ bool Browser::loadFile(SoInput *in)
     if (!leftOut.isEmpty())
         logFile << leftOut.text().toUtf8().constData() << "\n";
     logFile.flush();
+    loadTimes.analysisMs = clock.nsecsElapsed() / 1e6;
 
     selection = new SoSelection;
     selection->policy = SoSelection::SHIFT;
@@ -708,3 +715,5 @@ int Browser::viewpointCount() { return nvp; }
 int Browser::currentViewpoint() { return ivpCurrent; }
 SbVec3f Browser::centreOfScene() { return sceneCentre; }
 int Browser::deletedCount() { return deletedNodesAndParents.size(); }
+Browser::LoadTimes Browser::lastLoadTimes() { return loadTimes; }
+SoGLRenderAction *Browser::sceneRenderAction() { return renderAction; }

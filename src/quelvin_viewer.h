@@ -15,6 +15,7 @@ class SoVRMLAnchor;
 class SoVRMLImageTexture;
 class SoVRMLInline;
 class SoGroup;
+class SoGLRenderAction;
 class BrowserWindow;
 class Loader;
 
@@ -28,6 +29,14 @@ struct DeletedNodeAndParent
 class Browser : public SoQtExaminerViewer
 {
 public:
+    // Where the last successful loadFile() spent its time; read by the
+    // benchmark, which times the whole road from outside as well.
+    struct LoadTimes
+    {
+        double readMs = 0.0;
+        double analysisMs = 0.0;
+    };
+
     Browser(BrowserWindow *parent, const char *name, SbBool embed);
     ~Browser() override;
 
@@ -82,6 +91,9 @@ public:
     static int currentViewpoint();
     static SbVec3f centreOfScene();
     static int deletedCount();
+    static LoadTimes lastLoadTimes();
+    // The render action every loaded scene is drawn with.
+    static SoGLRenderAction *sceneRenderAction();
 
     // The anchor the user last picked in the view. Coin calls the anchor hook
     // for every anchor under any left click, so the hook follows only this one.
