@@ -23,6 +23,7 @@
 #include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/VRMLnodes/SoVRMLGeometry.h>
+#include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
 #include <Inventor/VRMLnodes/SoVRMLIndexedFaceSet.h>
 #include <Inventor/VRMLnodes/SoVRMLText.h>
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
@@ -319,6 +320,9 @@ int main(int argc, char **argv)
     setenv("COIN_FONTCONFIG_LIBNAME", "libfontconfig.so.1", 0);
     QGuiApplication app(argc, argv);
     SoDB::init();
+    // A frame is only complete with its textures: read them with the scene,
+    // not in a thread that finishes after the frame.
+    SoVRMLImageTexture::setDelayFetchURL(FALSE);
     const QByteArray mode = argc > 1 ? argv[1] : "";
     if (mode == "frame" && argc == 6)
         return frameMode(argv[2], atoi(argv[3]), atoi(argv[4]), atoll(argv[5]));
