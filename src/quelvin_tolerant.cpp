@@ -617,7 +617,10 @@ QByteArray Parser::result()
 
 bool Parser::run(int start, const QByteArray &header)
 {
-    cut(0, start, header.constData());
+    // A header that already reads as Coin wants it is no edit: a text
+    // without edits reaches Coin as it is, without a copy.
+    if (start != header.size() || memcmp(data, header.constData(), size_t(start)) != 0)
+        cut(0, start, header.constData());
     pos = start;
     scopes.append(ProtoScope());
     statements(false);
