@@ -251,20 +251,49 @@ static SoPathList searchAll(SoSearchAction &search, SoType type, SoNode *root)
     return search.getPaths();
 }
 
-void Browser::logNodesOfType(SoType type, const char *countLabel, const char *itemLabel,
-                             SoSeparator *root)
+// One search for geometry serves all three sections of the log: text and
+// face sets are kinds of geometry, found in the same traversal order, and
+// their boxes are those already measured. Searching the scene once per
+// kind, and measuring every node again, took most of the analysis of a
+// scene of many shapes.
+void Browser::logGeometry(SoSearchAction &search, SoGetBoundingBoxAction &bbox, SoNode *root)
 {
-    SoSearchAction search;
-    SoPathList paths = searchAll(search, type, root);
-    SoGetBoundingBoxAction bbox(getViewportRegion());
-    logFile << countLabel << paths.getLength() << "\n";
-    const char *typeName = type.getName().getString();
-    for (int i = 0; i < paths.getLength(); i++) {
-        logFile << itemLabel << i << " " << typeName << "\n";
+    const SoType geometryType = SoVRMLGeometry::getClassTypeId();
+    const SoPathList paths = searchAll(search, geometryType, root);
+    const int count = paths.getLength();
+    std::vector<SoNode *> nodes(static_cast<size_t>(count));
+    std::vector<SbBox3f> boxes(static_cast<size_t>(count));
+    logFile << "No. geometry nodes = " << count << "\n";
+    const char *geometryName = geometryType.getName().getString();
+    for (int i = 0; i < count; i++) {
+        logFile << "geom no. " << i << " " << geometryName << "\n";
         // A plain path ends at an inline; the node found inside is the
         // tail of the full path.
-        bbox.apply(static_cast<SoFullPath *>(paths[i])->getTail());
-        writeBox("  ", bbox.getBoundingBox());
+        nodes[size_t(i)] = static_cast<SoFullPath *>(paths[i])->getTail();
+        bbox.apply(nodes[size_t(i)]);
+        boxes[size_t(i)] = bbox.getBoundingBox();
+        writeBox("  ", boxes[size_t(i)]);
+    }
+    const struct
+    {
+        SoType type;
+        const char *countLabel;
+        const char *itemLabel;
+    } kinds[] = {
+        { SoVRMLText::getClassTypeId(), "No. text nodes = ", "text no. " },
+        { SoVRMLIndexedFaceSet::getClassTypeId(), "No. i-f-s nodes = ", "ifs no. " },
+    };
+    for (const auto &kind : kinds) {
+        std::vector<int> found;
+        for (int i = 0; i < count; i++)
+            if (nodes[size_t(i)]->isOfType(kind.type))
+                found.push_back(i);
+        logFile << kind.countLabel << found.size() << "\n";
+        const char *typeName = kind.type.getName().getString();
+        for (size_t k = 0; k < found.size(); k++) {
+            logFile << kind.itemLabel << k << " " << typeName << "\n";
+            writeBox("  ", boxes[size_t(found[k])]);
+        }
     }
 }
 
@@ -310,9 +339,7 @@ bool Browser::loadFile(SoInput *in)
         parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
     }
 
-    logNodesOfType(SoVRMLGeometry::getClassTypeId(), "No. geometry nodes = ", "geom no. ", scene);
-    logNodesOfType(SoVRMLText::getClassTypeId(), "No. text nodes = ", "text no. ", scene);
-    logNodesOfType(SoVRMLIndexedFaceSet::getClassTypeId(), "No. i-f-s nodes = ", "ifs no. ", scene);
+    logGeometry(search, bbox, scene);
     // Includes the local inlines read with the document.
     const ReadAccount leftOut = SceneReader::takeAccount();
     if (!leftOut.isEmpty())

@@ -108,8 +108,7 @@ private:
     void holdStill();
     void xyzRot(SbRotation rot);
     void writeBox(const char *indent, const SbBox3f &box);
-    void logNodesOfType(SoType type, const char *countLabel, const char *itemLabel,
-                        SoSeparator *root);
+    void logGeometry(class SoSearchAction &search, class SoGetBoundingBoxAction &bbox, SoNode *root);
     bool renderInto(class SoOffscreenRenderer &renderer, SoNode *root, const QString &path);
 
     static void made_selection(void *data, SoPath *path);
