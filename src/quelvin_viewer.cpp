@@ -46,7 +46,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 // The viewer's state lives at file scope because Coin's hooks and the
@@ -631,45 +630,6 @@ void Browser::getOrientation(float *orientation)
 
 // --- Offscreen rendering --------------------------------------------------
 
-// The file SoOffscreenRenderer::writeToRGB() makes, byte for byte (an
-// uncompressed SGI image: a 512-byte header, then one plane per channel,
-// bottom row first), laid out in memory and handed to the system at once.
-// Coin's writer gives stdio one row at a time, which on a grid of 312
-// images costs nearly as much as drawing them.
-static bool writeRgb(const QString &path, const unsigned char *pixels, int width, int height,
-                     int components)
-{
-    if (!pixels || width <= 0 || height <= 0 || components <= 0)
-        return false;
-    const size_t plane = size_t(width) * size_t(height);
-    std::vector<unsigned char> bytes(512 + plane * size_t(components), 0);
-    unsigned char *out = bytes.data();
-    auto put16 = [&out](int at, int value) {
-        out[at] = static_cast<unsigned char>((value >> 8) & 0xff);
-        out[at + 1] = static_cast<unsigned char>(value & 0xff);
-    };
-    put16(0, 0x01da);
-    put16(2, 0x0001);
-    put16(4, components == 1 ? 2 : 3);
-    put16(6, width);
-    put16(8, height);
-    put16(10, components);
-    out[19] = 255;
-    // Coin leaves its address where the image name goes; kept, so that the
-    // files stay what they were.
-    static const char signature[] = "https://bitbucket.org/Coin3D/";
-    memcpy(out + 20, signature, sizeof(signature) - 1);
-    unsigned char *dst = out + 512;
-    for (int c = 0; c < components; c++)
-        for (size_t i = 0; i < plane; i++)
-            *dst++ = pixels[i * size_t(components) + size_t(c)];
-    FILE *file = fopen(path.toUtf8().constData(), "wb");
-    if (!file)
-        return false;
-    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && written;
-}
-
 bool Browser::renderInto(SoOffscreenRenderer &renderer, SoNode *root, const QString &path)
 {
     // Writing after a failed render would read a buffer Coin never made.
@@ -677,8 +637,7 @@ bool Browser::renderInto(SoOffscreenRenderer &renderer, SoNode *root, const QStr
         BrowserWindow::msgBox(2, "Quelvin viewer", "Failed to render\n");
         return false;
     }
-    const SbVec2s size = renderer.getViewportRegion().getViewportSizePixels();
-    if (!writeRgb(path, renderer.getBuffer(), size[0], size[1], int(renderer.getComponents()))) {
+    if (!renderer.writeToRGB(path.toUtf8().constData())) {
         BrowserWindow::msgBox(2, "Quelvin viewer", "failed to write image\n");
         return false;
     }
