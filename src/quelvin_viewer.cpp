@@ -42,6 +42,8 @@
 #include <QList>
 #include <QMessageBox>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 #include <cstdio>
@@ -181,6 +183,19 @@ void Browser::setSceneGraph(SoNode *root)
     bbox.apply(root);
     if (!bbox.getBoundingBox().isEmpty())
         camera->focalDistance = (camera->position.getValue() - bbox.getBoundingBox().getCenter()).length();
+}
+
+void Browser::actualRedraw()
+{
+    // SoQt draws a newly shown view as soon as it is asked to, which is
+    // before X has mapped the window: a whole frame drawn for nothing (more
+    // than a second on a large scene) ahead of the one that shows. The
+    // window asks for a frame again whenever it is exposed.
+    QWidget *gl = getGLWidget();
+    QWindow *window = gl ? gl->windowHandle() : nullptr;
+    if (window && !window->isExposed())
+        return;
+    SoQtExaminerViewer::actualRedraw();
 }
 
 // Looks along -z, VRML 97's default direction of view, from where the whole

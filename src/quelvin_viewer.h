@@ -101,6 +101,7 @@ public:
 
 protected:
     SbBool processSoEvent(const SoEvent *event) override;
+    void actualRedraw() override;
 
 private:
     SoSeparator *getDefaultScene();
