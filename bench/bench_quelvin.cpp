@@ -334,6 +334,16 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
+// Half the range of the rounds, as a share of their median: the noise.
+double spread(const std::vector<double> &values)
+{
+    if (values.size() < 2)
+        return 0.0;
+    const auto range = std::minmax_element(values.begin(), values.end());
+    const double middle = median(values);
+    return middle > 0 ? (*range.second - *range.first) / 2.0 / middle : 0.0;
+}
+
 struct Row
 {
     QString label;
@@ -472,11 +482,15 @@ int driver(int rounds, bool smoke)
     if (!ok)
         return 4;
 
-    std::printf("\nmedians of %d rounds, render area %s x %s px; ratio = Quelvin / floor\n\n", rounds,
+    std::printf("\nmedians of %d rounds, render area %s x %s px; ratio = Quelvin / floor; noise = half the\n"
+                "range of the rounds over their median, the larger of the two sides\n\n",
+                rounds,
                 qPrintable(w), qPrintable(h));
-    std::printf("| %-52s | %10s | %10s | %6s | %7s |\n", "case", "Quelvin", "floor", "ratio", "target");
-    std::printf("|%s|%s|%s|%s|%s|\n", QByteArray(54, '-').constData(), QByteArray(12, '-').constData(),
-                QByteArray(12, '-').constData(), QByteArray(8, '-').constData(), QByteArray(9, '-').constData());
+    std::printf("| %-52s | %10s | %10s | %6s | %7s | %6s |\n", "case", "Quelvin", "floor", "ratio", "target",
+                "noise");
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", QByteArray(54, '-').constData(), QByteArray(12, '-').constData(),
+                QByteArray(12, '-').constData(), QByteArray(8, '-').constData(), QByteArray(9, '-').constData(),
+                QByteArray(8, '-').constData());
     int missing = 0;
     for (const QString &key : order) {
         const Row &entry = rows[key];
@@ -487,8 +501,10 @@ int driver(int rounds, bool smoke)
         const QString qs = q > 0 ? QString("%1 %2").arg(q, 0, 'f', 0).arg(entry.unit) : QString("-");
         const QString fs = f > 0 ? QString("%1 %2").arg(f, 0, 'f', 0).arg(entry.unit) : QString("-");
         const QString ratio = q > 0 && f > 0 ? QString::number(q / f, 'f', 2) : QString("-");
-        std::printf("| %-52s | %10s | %10s | %6s | %7s |\n", qPrintable(entry.label), qPrintable(qs),
-                    qPrintable(fs), qPrintable(ratio), qPrintable(entry.target));
+        const double noise = std::max(spread(entry.quelvin), spread(entry.floor));
+        const QString noiseText = rounds > 1 ? QString("%1 %").arg(100.0 * noise, 0, 'f', 0) : QString("-");
+        std::printf("| %-52s | %10s | %10s | %6s | %7s | %6s |\n", qPrintable(entry.label), qPrintable(qs),
+                    qPrintable(fs), qPrintable(ratio), qPrintable(entry.target), qPrintable(noiseText));
     }
     if (missing)
         std::fprintf(stderr, "%d rows without a figure\n", missing);
