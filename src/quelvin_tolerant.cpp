@@ -654,7 +654,10 @@ bool Parser::isTarget(const QByteArray &name, const QByteArray &fieldType) const
 
 bool Parser::run(int start, const QByteArray &header)
 {
-    cut(0, start, header.constData());
+    // A header that already reads as Coin wants it is no edit: a text
+    // without edits reaches Coin as it is, without a copy.
+    if (start != header.size() || memcmp(data, header.constData(), size_t(start)) != 0)
+        cut(0, start, header.constData());
     pos = start;
     scopes.append(ProtoScope());
     statements(false);

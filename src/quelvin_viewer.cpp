@@ -36,15 +36,19 @@
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QMessageBox>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 // The viewer's state lives at file scope because Coin's hooks and the
 // selection callback are static functions that get no viewer pointer.
@@ -81,6 +85,7 @@ static SoGLRenderAction::TransparencyType transparencyType =
 // Innermost anchor under the mouse at the last left-button press in
 // interaction mode; null when the press hit no anchor.
 static SoVRMLAnchor *pressedAnchor = nullptr;
+static Browser::LoadTimes loadTimes;
 
 static QString fromLocal8(const SbString &s)
 {
@@ -180,6 +185,19 @@ void Browser::setSceneGraph(SoNode *root)
         camera->focalDistance = (camera->position.getValue() - bbox.getBoundingBox().getCenter()).length();
 }
 
+void Browser::actualRedraw()
+{
+    // SoQt draws a newly shown view as soon as it is asked to, which is
+    // before X has mapped the window: a whole frame drawn for nothing (more
+    // than a second on a large scene) ahead of the one that shows. The
+    // window asks for a frame again whenever it is exposed.
+    QWidget *gl = getGLWidget();
+    QWindow *window = gl ? gl->windowHandle() : nullptr;
+    if (window && !window->isExposed())
+        return;
+    SoQtExaminerViewer::actualRedraw();
+}
+
 // Looks along -z, VRML 97's default direction of view, from where the whole
 // scene fits in the view.
 void Browser::viewWholeScene()
@@ -247,31 +265,64 @@ static SoPathList searchAll(SoSearchAction &search, SoType type, SoNode *root)
     return search.getPaths();
 }
 
-void Browser::logNodesOfType(SoType type, const char *countLabel, const char *itemLabel,
-                             SoSeparator *root)
+// One search for geometry serves all three sections of the log: text and
+// face sets are kinds of geometry, found in the same traversal order, and
+// their boxes are those already measured. Searching the scene once per
+// kind, and measuring every node again, took most of the analysis of a
+// scene of many shapes.
+void Browser::logGeometry(SoSearchAction &search, SoGetBoundingBoxAction &bbox, SoNode *root)
 {
-    SoSearchAction search;
-    SoPathList paths = searchAll(search, type, root);
-    SoGetBoundingBoxAction bbox(getViewportRegion());
-    logFile << countLabel << paths.getLength() << "\n";
-    const char *typeName = type.getName().getString();
-    for (int i = 0; i < paths.getLength(); i++) {
-        logFile << itemLabel << i << " " << typeName << "\n";
+    const SoType geometryType = SoVRMLGeometry::getClassTypeId();
+    const SoPathList paths = searchAll(search, geometryType, root);
+    const int count = paths.getLength();
+    std::vector<SoNode *> nodes(static_cast<size_t>(count));
+    std::vector<SbBox3f> boxes(static_cast<size_t>(count));
+    logFile << "No. geometry nodes = " << count << "\n";
+    const char *geometryName = geometryType.getName().getString();
+    for (int i = 0; i < count; i++) {
+        logFile << "geom no. " << i << " " << geometryName << "\n";
         // A plain path ends at an inline; the node found inside is the
         // tail of the full path.
-        bbox.apply(static_cast<SoFullPath *>(paths[i])->getTail());
-        writeBox("  ", bbox.getBoundingBox());
+        nodes[size_t(i)] = static_cast<SoFullPath *>(paths[i])->getTail();
+        bbox.apply(nodes[size_t(i)]);
+        boxes[size_t(i)] = bbox.getBoundingBox();
+        writeBox("  ", boxes[size_t(i)]);
+    }
+    const struct
+    {
+        SoType type;
+        const char *countLabel;
+        const char *itemLabel;
+    } kinds[] = {
+        { SoVRMLText::getClassTypeId(), "No. text nodes = ", "text no. " },
+        { SoVRMLIndexedFaceSet::getClassTypeId(), "No. i-f-s nodes = ", "ifs no. " },
+    };
+    for (const auto &kind : kinds) {
+        std::vector<int> found;
+        for (int i = 0; i < count; i++)
+            if (nodes[size_t(i)]->isOfType(kind.type))
+                found.push_back(i);
+        logFile << kind.countLabel << found.size() << "\n";
+        const char *typeName = kind.type.getName().getString();
+        for (size_t k = 0; k < found.size(); k++) {
+            logFile << kind.itemLabel << k << " " << typeName << "\n";
+            writeBox("  ", boxes[size_t(found[k])]);
+        }
     }
 }
 
 bool Browser::loadFile(SoInput *in)
 {
     (void)SceneReader::takeAccount();
+    QElapsedTimer clock;
+    clock.start();
     SoSeparator *root = SceneReader::readInput(in);
     if (!root) {
         unsetBaseLocation();
         return false;
     }
+    loadTimes.readMs = clock.nsecsElapsed() / 1e6;
+    clock.restart();
     scene = root;
     scene->ref();
     curFileName = fromLocal8(in->getCurFileName() ? in->getCurFileName() : "");
@@ -302,14 +353,13 @@ bool Browser::loadFile(SoInput *in)
         parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
     }
 
-    logNodesOfType(SoVRMLGeometry::getClassTypeId(), "No. geometry nodes = ", "geom no. ", scene);
-    logNodesOfType(SoVRMLText::getClassTypeId(), "No. text nodes = ", "text no. ", scene);
-    logNodesOfType(SoVRMLIndexedFaceSet::getClassTypeId(), "No. i-f-s nodes = ", "ifs no. ", scene);
+    logGeometry(search, bbox, scene);
     // Includes the local inlines read with the document.
     const ReadAccount leftOut = SceneReader::takeAccount();
     if (!leftOut.isEmpty())
         logFile << leftOut.text().toUtf8().constData() << "\n";
     logFile.flush();
+    loadTimes.analysisMs = clock.nsecsElapsed() / 1e6;
 
     selection = new SoSelection;
     selection->policy = SoSelection::SHIFT;
@@ -708,3 +758,5 @@ int Browser::viewpointCount() { return nvp; }
 int Browser::currentViewpoint() { return ivpCurrent; }
 SbVec3f Browser::centreOfScene() { return sceneCentre; }
 int Browser::deletedCount() { return deletedNodesAndParents.size(); }
+Browser::LoadTimes Browser::lastLoadTimes() { return loadTimes; }
+SoGLRenderAction *Browser::sceneRenderAction() { return renderAction; }

@@ -72,12 +72,22 @@ protected:
 private:
     void scheduleRedraw()
     {
+        // Showing the window brings a Show and one or more Exposes in one
+        // go; one frame answers them all (a large scene takes a second or
+        // more to draw).
+        if (pending)
+            return;
+        pending = true;
         Browser *target = viewer;
-        QTimer::singleShot(0, this, [target]() { target->render(); });
+        QTimer::singleShot(0, this, [this, target]() {
+            pending = false;
+            target->render();
+        });
     }
 
     Browser *viewer;
     QWindow *watchedWindow = nullptr;
+    bool pending = false;
 };
 
 } // namespace
