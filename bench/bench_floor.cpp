@@ -12,6 +12,7 @@
 // T0 is the CLOCK_MONOTONIC time (ns) at which the caller started this
 // process, so that start-up is part of the figure. Each mode prints one line
 // of key=value pairs; peak_kb is the peak resident set at the measured moment.
+#include "bench_clock.h"
 #include <Inventor/SoDB.h>
 #include <Inventor/SoFullPath.h>
 #include <Inventor/SoInput.h>
@@ -47,23 +48,6 @@
 #include <ctime>
 #include <vector>
 
-static qint64 monotonicNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-static long peakRssKb()
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // A GL context of Qt's own with a framebuffer object of the frame's size:
 // the cheapest way to get Coin drawing offscreen on this platform.

@@ -16,6 +16,7 @@
 // T0 is the CLOCK_MONOTONIC time (ns) at which the driver started the
 // process. Boxes are answered as soon as they are shown, and frames are
 // seen through the render action, so nothing is polled.
+#include "bench_clock.h"
 #include "bench_scenes.h"
 #include "harness.h"
 #include "httpserver.h"
@@ -43,23 +44,6 @@
 #include <ctime>
 #include <map>
 
-static qint64 monotonicNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-static long peakRssKb()
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // --- The measured side --------------------------------------------------------
 
