@@ -38,6 +38,9 @@ const bool environmentReady = (SceneReader::prepareEnvironment(), true);
 
 namespace SceneReader {
 
+const char *const vrml2Header = "#VRML V2.0 utf8";
+const char *const vrml1Header = "#VRML V1.0 ascii";
+
 void prepareEnvironment()
 {
     // Coin 4.0.0 dlopen()s a library named after any node type it does not
@@ -65,11 +68,12 @@ bool isReadableFile(const QString &path, QString *reason)
     return true;
 }
 
-static SoSeparator *readCleaned(QByteArray text, const QString &location, const QString &directory)
+static SoSeparator *readCleaned(QByteArray text, const QString &location, const QString &directory,
+                                const char *assumedHeader = nullptr)
 {
     ReadAccount account;
     QByteArray cleaned;
-    if (!tolerant::clean(std::move(text), location, &cleaned, &account))
+    if (!tolerant::clean(std::move(text), location, &cleaned, &account, assumedHeader))
         return nullptr;
     SoInput in;
     in.setBuffer(cleaned.constData(), size_t(cleaned.size()));
@@ -90,13 +94,13 @@ static SoSeparator *readCleaned(QByteArray text, const QString &location, const 
     return root;
 }
 
-SoSeparator *readFile(const QString &path)
+SoSeparator *readFile(const QString &path, const char *assumedHeader)
 {
     QByteArray bytes;
     if (!tolerant::loadFileBytes(path, &bytes, nullptr))
         return nullptr;
     const QFileInfo info(path);
-    return readCleaned(std::move(bytes), info.absoluteFilePath(), info.absolutePath());
+    return readCleaned(std::move(bytes), info.absoluteFilePath(), info.absolutePath(), assumedHeader);
 }
 
 SoSeparator *readBuffer(const QByteArray &bytes, const QString &location)

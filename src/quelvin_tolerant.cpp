@@ -321,7 +321,8 @@ struct ProtoScope
 
 bool cleanWithProtos(QByteArray input, const QString &location, QByteArray *output,
                      ReadAccount *account, QList<QByteArray> *protoNames,
-                     QHash<QByteArray, TypePtr> *protos);
+                     QHash<QByteArray, TypePtr> *protos, const char *assumedHeader = nullptr,
+                     bool headerless = false);
 
 // Paths of EXTERNPROTO files being cleaned, outermost first: a file that
 // (through others) names itself resolves to nothing instead of recursing.
@@ -353,6 +354,9 @@ public:
     // The PROTOs of the outermost scope with their interfaces, in order.
     QList<QByteArray> topProtoNames;
     QHash<QByteArray, TypePtr> topProtos;
+    // Nodes kept at the outermost level, and text that was no statement.
+    int topNodes = 0;
+    int strays = 0;
 
 private:
     // Output: the input with cut spans replaced, in order, without overlap.
@@ -660,7 +664,7 @@ bool Parser::run(int start, const QByteArray &header)
         cut(0, start, header.constData());
     pos = start;
     scopes.append(ProtoScope());
-    statements(false);
+    topNodes = statements(false);
     if (!scopes.isEmpty()) {
         topProtos = scopes.first().protos;
     }
@@ -688,6 +692,7 @@ int Parser::statements(bool inProtoBody)
                 end = skipBalanced(stray.begin);
             pos = end;
             cut(stray.begin, end);
+            strays++;
             if (account)
                 account->add("stray token", QString::fromUtf8(word(stray)).left(20));
         }
@@ -1584,7 +1589,7 @@ QByteArray mendVrml1Strings(const QByteArray &text, bool *changed)
 
 bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *output,
                      ReadAccount *account, QList<QByteArray> *protoNames,
-                     QHash<QByteArray, TypePtr> *protos)
+                     QHash<QByteArray, TypePtr> *protos, const char *assumedHeader, bool headerless)
 {
     int start = 0;
     if (text.startsWith("\xEF\xBB\xBF"))
@@ -1607,6 +1612,14 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
     } else if (firstLine.startsWith("#VRML V1.0")) {
         vrml2 = false;
         header = "#VRML V1.0 ascii";
+    } else if (assumedHeader && !firstLine.startsWith("#")) {
+        // A part written to be inlined, without a header of its own (a
+        // robot simulator ships its arms so): read as the file naming it
+        // is, if that finds a scene in it and nothing but a scene.
+        QByteArray withHeader = QByteArray(assumedHeader) + '\n';
+        withHeader.append(text.constData() + start, text.size() - start);
+        return cleanWithProtos(std::move(withHeader), location, output, account, protoNames,
+                               protos, nullptr, true);
     } else {
         return false;    // no scene: an HTML page, an image, a text
     }
@@ -1614,9 +1627,12 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
         bool changed = false;
         text = mendVrml1Strings(text, &changed);
     }
-    Parser parser(std::move(text), vrml2, location, account);
-    if (!parser.run(eol, header))
+    ReadAccount own;
+    Parser parser(std::move(text), vrml2, location, account ? &own : nullptr);
+    if (!parser.run(eol, header) || (headerless && (parser.topNodes == 0 || parser.strays > 0)))
         return false;
+    if (account)
+        account->merge(own);
     *output = parser.result();
     if (protoNames)
         *protoNames = parser.topProtoNames;
@@ -1627,9 +1643,11 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
 
 } // namespace
 
-bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account)
+bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account,
+           const char *assumedHeader)
 {
-    return cleanWithProtos(std::move(input), location, output, account, nullptr, nullptr);
+    return cleanWithProtos(std::move(input), location, output, account, nullptr, nullptr,
+                           assumedHeader);
 }
 
 // --- EXTERNPROTO fetch hook ---------------------------------------------------

@@ -47,7 +47,11 @@ const int maxProtoDepth = 16;
 // VRML or Inventor scene or nests too deep to read safely; Inventor files
 // pass through as they are. Give input by std::move where it can go: the
 // text is then mended in place, without a copy.
-bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account);
+// assumedHeader, when given, is the header a text without one is read
+// under (an inlined part, read as the file naming it); such a text must
+// hold nodes and nothing else.
+bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account,
+           const char *assumedHeader = nullptr);
 
 // The bytes of a local file, inflated when gzip-compressed; false when it
 // is not a regular file or cannot be read whole.

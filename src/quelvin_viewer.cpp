@@ -2,6 +2,7 @@
 
 #include "quelvin_glcontext.h"
 #include "quelvin_loader.h"
+#include "quelvin_placement.h"
 #include "quelvin_reader.h"
 #include "quelvin_window.h"
 
@@ -27,6 +28,7 @@
 #include <Inventor/nodes/SoSelection.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/nodes/SoTransform.h>
+#include <Inventor/nodes/SoWWWInline.h>
 #include <Inventor/VRMLnodes/SoVRMLAnchor.h>
 #include <Inventor/VRMLnodes/SoVRMLGeometry.h>
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
@@ -39,9 +41,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QMessageBox>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <QWindow>
 
@@ -85,6 +89,11 @@ static SoGLRenderAction::TransparencyType transparencyType =
 // Innermost anchor under the mouse at the last left-button press in
 // interaction mode; null when the press hit no anchor.
 static SoVRMLAnchor *pressedAnchor = nullptr;
+// The innermost inline holding it, whose file its link is relative to.
+static SoNode *pressedAnchorInline = nullptr;
+// Whether the scene shown brought a camera of its own (VRML 1.0 and
+// Inventor files do), which the viewer then moves instead of its own.
+static bool sceneCamera = false;
 static Browser::LoadTimes loadTimes;
 
 static QString fromLocal8(const SbString &s)
@@ -92,12 +101,27 @@ static QString fromLocal8(const SbString &s)
     return QString::fromUtf8(s.getString());
 }
 
-// Coin gives a viewpoint without a position field (0, 0, 0); VRML 97 puts it
-// at 0 0 10, which is where the scene's author expects it.
-static SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint)
+static bool isInline(const SoNode *node)
 {
-    return viewpoint->position.isDefault() ? SbVec3f(0.0f, 0.0f, 10.0f)
-                                           : viewpoint->position.getValue();
+    return node->isOfType(SoVRMLInline::getClassTypeId())
+           || node->isOfType(SoWWWInline::getClassTypeId());
+}
+
+// The first camera a VRML 1.0 or Inventor scene draws with. One read into
+// an inline is left alone: SoQt could not find it again to change its type.
+static SoCamera *firstFileCamera(SoNode *root)
+{
+    SoSearchAction search;
+    search.setType(SoCamera::getClassTypeId(), TRUE);
+    search.apply(root);
+    SoPath *path = search.getPath();
+    if (!path || path->getLength() != static_cast<SoFullPath *>(path)->getLength())
+        return nullptr;
+    SoNode *camera = static_cast<SoFullPath *>(path)->getTail();
+    if (!camera->isOfType(SoPerspectiveCamera::getClassTypeId())
+        && !camera->isOfType(SoOrthographicCamera::getClassTypeId()))
+        return nullptr;
+    return static_cast<SoCamera *>(camera);
 }
 
 Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
@@ -115,6 +139,8 @@ Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
     SoVRMLAnchor::setFetchURLCallBack(vrmlanchor_cb, nullptr);
     vrmlinline_cb = Browser::VRMLInlineCB;
     SoVRMLInline::setFetchURLCallBack(vrmlinline_cb, nullptr);
+    // VRML 1.0's inline: Coin reads its file only through this hook.
+    SoWWWInline::setFetchURLCallBack(Browser::WWWInlineCB, nullptr);
     tolerant::installExternProtoHook();
 
     logFile.open("quelvinViewer.log", std::ios::out | std::ios::trunc);
@@ -147,6 +173,7 @@ Browser::~Browser()
 void Browser::setSceneGraph(SoNode *root)
 {
     holdStill();
+    sceneCamera = false;
     if (!root) {
         SoQtViewer::setSceneGraph(root);
         return;
@@ -166,6 +193,17 @@ void Browser::setSceneGraph(SoNode *root)
     shown->addChild(root);
     SoQtViewer::setSceneGraph(shown);
 
+    // A camera in the file sets the view again where it is drawn, after
+    // ours, and the picture would never follow the user: that camera is
+    // the one navigation moves, of the type the View menu says.
+    if (SoCamera *own = firstFileCamera(root)) {
+        sceneCamera = true;
+        setCamera(own);
+        if (!own->isOfType(type))
+            setCameraType(type);
+        return;
+    }
+
     // Where SoQt would have put its camera: on the first viewpoint met
     // (scene loading then chooses for itself), or before the whole scene.
     SoSearchAction search;
@@ -176,9 +214,9 @@ void Browser::setSceneGraph(SoNode *root)
         viewWholeScene();
         return;
     }
-    auto *viewpoint = static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(search.getPath())->getTail());
-    camera->orientation.setValue(viewpoint->orientation.getValue());
-    camera->position.setValue(viewpointPosition(viewpoint));
+    const Placement placement = viewpointPlacement(search.getPath(), getViewportRegion());
+    camera->orientation.setValue(placement.orientation);
+    camera->position.setValue(placement.position);
     SoGetBoundingBoxAction bbox(getViewportRegion());
     bbox.apply(root);
     if (!bbox.getBoundingBox().isEmpty())
@@ -344,12 +382,18 @@ bool Browser::loadFile(SoInput *in)
         nvp = nvpmax;
     }
     parentWindow->viewpointRemoveAll();
+    // A viewpoint stands where the transforms above it put it; one used
+    // in several places stands where it is met first.
+    QHash<SoNode *, Placement> placed;
     for (int i = 0; i < nvp; i++) {
         SoVRMLViewpoint *node =
             static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(viewpointPaths[i])->getTail());
+        auto where = placed.find(node);
+        if (where == placed.end())
+            where = placed.insert(node, viewpointPlacement(viewpointPaths[i], getViewportRegion()));
         vp[i] = node;
-        vp_rot[i]->setValue(node->orientation.getValue());
-        vp_pos[i]->setValue(viewpointPosition(node));
+        vp_rot[i]->setValue(where->orientation);
+        vp_pos[i]->setValue(where->position);
         parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
     }
 
@@ -380,11 +424,13 @@ bool Browser::loadFile(SoInput *in)
 
     QMessageBox::information(parentWindow, "Viewer", curFileName, QMessageBox::Ok);
 
-    // Without a viewpoint of its own a scene is shown whole; that view
-    // stands in for the first viewpoint, so "Go to viewpoint" comes back to it.
+    // Without a viewpoint of its own a scene is shown whole, or from its
+    // own camera; that view stands in for the first viewpoint, so "Go to
+    // viewpoint" comes back to it.
     if (nvp == 0) {
         holdStill();
-        viewWholeScene();
+        if (!sceneCamera)
+            viewWholeScene();
         if (SoCamera *camera = getCamera()) {
             vp[0] = nullptr;
             vp_rot[0]->setValue(camera->orientation.getValue());
@@ -447,8 +493,10 @@ void Browser::made_selection(void *data, SoPath *path)
     const bool selecting = data != nullptr;
     QString label;
     SoGroup *group = nullptr;
-    for (int i = 0; i < path->getLength(); i++) {
-        SoNode *node = path->getNode(i);
+    // Through inlines too: a plain path ends at the first one.
+    SoFullPath *full = static_cast<SoFullPath *>(path);
+    for (int i = 0; i < full->getLength(); i++) {
+        SoNode *node = full->getNode(i);
         if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()) {
             if (selecting) {
                 selectedAnchor = static_cast<SoVRMLAnchor *>(node);
@@ -499,6 +547,7 @@ SbBool Browser::processSoEvent(const SoEvent *event)
     if (!isViewing()
         && SoMouseButtonEvent::isButtonPressEvent(event, SoMouseButtonEvent::BUTTON1)) {
         pressedAnchor = nullptr;
+        pressedAnchorInline = nullptr;
         SoNode *root = getSceneManager()->getSceneGraph();
         if (root) {
             SoRayPickAction pick(getViewportRegion());
@@ -506,13 +555,17 @@ SbBool Browser::processSoEvent(const SoEvent *event)
             pick.setRadius(2.0f);
             pick.apply(root);
             if (SoPickedPoint *point = pick.getPickedPoint()) {
-                const SoPath *path = point->getPath();
-                for (int i = path->getLength() - 1; i >= 0; i--) {
-                    if (path->getNode(i)->isOfType(SoVRMLAnchor::getClassTypeId())) {
-                        pressedAnchor = static_cast<SoVRMLAnchor *>(path->getNode(i));
-                        break;
-                    }
-                }
+                // The full path: anchors inside inlines are past the end
+                // of the plain one.
+                const SoFullPath *path = static_cast<const SoFullPath *>(point->getPath());
+                int i = path->getLength() - 1;
+                while (i >= 0 && !path->getNode(i)->isOfType(SoVRMLAnchor::getClassTypeId()))
+                    i--;
+                if (i >= 0)
+                    pressedAnchor = static_cast<SoVRMLAnchor *>(path->getNode(i));
+                while (--i >= 0 && !pressedAnchorInline)
+                    if (isInline(path->getNode(i)))
+                        pressedAnchorInline = path->getNode(i);
             }
         }
     }
@@ -732,17 +785,32 @@ void Browser::VRMLInlineCB(const SbString &, void *, SoVRMLInline *node)
     sloader->makeRequest(fromLocal8(url), node);
 }
 
+void Browser::WWWInlineCB(const SbString &, void *, SoWWWInline *node)
+{
+    const SbString url = node->name.getValue();
+    // Coin's own name for a WWWInline that names nothing.
+    if (url.getLength() == 0 || url == "<Undefined file>")
+        return;
+    sloader->setCurrentBaseLocation(url);
+    sloader->makeRequest(fromLocal8(url), node);
+}
+
 void Browser::VRMLAnchorCB(const SbString &, void *, SoVRMLAnchor *node)
 {
     if (node->url.getNum() < 1 || node != pressedAnchor)
         return;
     pressedAnchor = nullptr;
+    // A link inside an inline is relative to the inline's file.
+    const QString namedIn = pressedAnchorInline ? sloader->inlineFile(pressedAnchorInline) : QString();
     // The hook runs inside the event traversal of the scene that the
     // anchor's target is about to replace; follow the link once that
     // traversal has unwound.
     node->ref();
-    QTimer::singleShot(0, [node]() {
+    QTimer::singleShot(0, [node, namedIn]() {
         SbString url = node->url.getNum() > 0 ? node->url[0] : SbString();
+        const QUrl link(fromLocal8(url));
+        if (!namedIn.isEmpty() && link.isRelative() && !link.path().startsWith('/'))
+            url = SbString(QUrl(namedIn).resolved(link).toString().toUtf8().constData());
         if (url.getLength() > 0) {
             sloader->setCurrentBaseLocation(url);
             sloader->makeRequest(fromLocal8(url), node);
