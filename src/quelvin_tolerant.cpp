@@ -1612,7 +1612,7 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
     } else if (firstLine.startsWith("#VRML V1.0")) {
         vrml2 = false;
         header = "#VRML V1.0 ascii";
-    } else if (assumedHeader && !firstLine.startsWith("#")) {
+    } else if (assumedHeader && !firstLine.startsWith("#VRML") && !firstLine.startsWith("#X3D")) {
         // A part written to be inlined, without a header of its own (a
         // robot simulator ships its arms so): read as the file naming it
         // is, if that finds a scene in it and nothing but a scene.

@@ -70,6 +70,20 @@ class TestLoader : public QObject
         return present ? share > 0.02 : share < 0.001;
     }
 
+    // A drag in viewing mode turns what is shown, whatever camera the scene
+    // brought with it.
+    bool turns()
+    {
+        viewer->setViewing(true);
+        const QImage before = harness::grabViewer(viewer);
+        harness::drag(viewer->getGLWidget(), QPoint(120, 40));
+        const QImage after = harness::grabViewer(viewer);
+        viewer->setViewing(false);
+        if (after == before)
+            after.save(failureDir + "/tst_loader-" + QTest::currentTestFunction() + "-unturned.png");
+        return after != before;
+    }
+
     // Every file a download may have left, hidden ones included.
     QStringList files() const { return QDir(work->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
@@ -149,6 +163,8 @@ private slots:
         // entry that stays: each is found next to the file that names it, as
         // is the picture after them. Shown whole, as the file names no viewpoint.
         QTest::newRow("robot") << data("robot/robot.wrl") << 4 << kRobot;
+        // VRML 1.0: its own camera, and parts in WWWInlines, one of them VRML 97.
+        QTest::newRow("VRML 1.0 world") << data("vrml1/world.wrl") << 3 << QList<QColor>{Qt::magenta, Qt::yellow};
         // Each inline met pushes an entry; files are read while there are fewer than 64.
         QTest::newRow("file inlining itself") << data("self.wrl") << 64 << QList<QColor>();
         // Two folders down, to shapes wearing a picture from three folders up.
@@ -172,6 +188,7 @@ private slots:
         // Whatever the scene, the first view shows some of it.
         const QImage first = harness::grabViewer(viewer);
         QVERIFY(harness::fractionNear(first, first.rect(), first.pixelColor(0, 0), 8) < 0.98);
+        QVERIFY(turns());
         // The corpus picture is warm (a brown squirrel, yellow letters); the
         // shapes under it are grey or red.
         const QImage image = harness::grabViewer(viewer);
@@ -211,6 +228,10 @@ private slots:
                            "/robot/parts/parts/parts/HEAD.wrl", "/robot/parts/HEAD.wrl",
                            "/robot/parts/parts/site/img/green.png", "/site/img/green.png"} << false
             << QStringList{"CHEST.wrl", "HEAD.wrl", "WAIST.wrl", "green.png"} << kRobot;
+        QTest::newRow("VRML 1.0 world")
+            << "/vrml1/world.wrl"
+            << QStringList{"/vrml1/parts/crate.wrl", "/vrml1/parts/parts/ball.wrl", "/vrml1/parts/ball.wrl"} << false
+            << QStringList{"ball.wrl", "crate.wrl"} << QList<QColor>{Qt::magenta, Qt::yellow};
     }
 
     void remoteScene()
@@ -242,6 +263,7 @@ private slots:
             viewer->viewAll();
             for (const QColor &colour : colours)
                 QVERIFY(shows(colour));
+            QVERIFY(turns());
         }
         for (const QString &path : fetched)
             if (QFile::exists(data(path.mid(1))))
@@ -320,6 +342,28 @@ private slots:
         QCOMPARE(loader->baseLocationDepth(), depth);
         QCOMPARE(QString(loader->topBaseLocation().getString()), QString(top.getString()));
 
+        // A mistyped name while a picture is on its way: the scene shown
+        // still gets it, and still looks for its names where it did.
+        server.addRoute("/gen/arriving.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 3 }\nShape { appearance Appearance {"
+                                             " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
+                                             " texture ImageTexture { url \"late.png\" } } geometry Box { } }");
+        server.addRoute("/gen/late.png", harness::readBytes(data("site/img/red.png")));
+        server.addSlow("/gen/late.png", 16, 150);
+        combo->lineEdit()->setText(url("/gen/arriving.wrl"));
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/late.png"), 1, 20000);
+        const int arrivingDepth = loader->baseLocationDepth();
+        const QString arrivingTop = loader->topBaseLocation().getString();
+        answerer.clear();
+        combo->lineEdit()->setText(QUrl::fromLocalFile(home.file("mistyped.wrl")).toString());
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!answerer.boxes.isEmpty(), 20000);
+        QVERIFY(loader->pendingRequests() > 0);
+        QCOMPARE(loader->baseLocationDepth(), arrivingDepth);
+        QCOMPARE(QString(loader->topBaseLocation().getString()), arrivingTop);
+        QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000);
+        QVERIFY(shows(kRed));
+
         // Quitting while a picture trickles in leaves no part of it.
         work.reset();
         work.reset(new harness::Scratch);
@@ -344,6 +388,8 @@ private slots:
         QTest::newRow("shape inside a link") << "anchors.wrl" << QPointF(0.5, 0.5) << QColor(Qt::cyan);
         QTest::newRow("background") << "anchors.wrl" << QPointF(0.05, 0.05) << QColor();
         QTest::newRow("http link") << "anchor_http.wrl" << QPointF(0.5, 0.5) << kWhite;
+        // Inside an inline inside an inline; the target lies beside the file holding the link.
+        QTest::newRow("two inlines deep") << "deep/outer.wrl" << QPointF(0.5, 0.5) << QColor(Qt::cyan);
     }
 
     void anchors()
