@@ -370,7 +370,10 @@ void Loader::useDownloadedFile(const nodeRequest *request)
     SoNode *node = request->node;
     attach(QFile::encodeName(name), node, request->url);
     // A downloaded inline or anchor with an absolute address pushed a
-    // location of its own, which nothing else takes back.
+    // location of its own, which nothing else takes back; not while
+    // another document is being opened, whose locations these are now.
+    if (request->document != document)
+        return;
     if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()
         && firstUrlIsAbsolute(static_cast<SoVRMLAnchor *>(node)->url))
         unsetBaseLocation();

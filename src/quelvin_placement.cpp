@@ -2,6 +2,9 @@
 
 #include <Inventor/SoFullPath.h>
 #include <Inventor/actions/SoGetMatrixAction.h>
+#include <Inventor/actions/SoSearchAction.h>
+#include <Inventor/nodes/SoOrthographicCamera.h>
+#include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
 
 #include <cmath>
@@ -31,4 +34,21 @@ Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
         placement.orientation = placement.orientation * rotation;
     }
     return placement;
+}
+
+// The first camera a VRML 1.0 or Inventor scene draws with. One read into
+// an inline is left alone: SoQt could not find it again to change its type.
+SoCamera *firstFileCamera(SoNode *root)
+{
+    SoSearchAction search;
+    search.setType(SoCamera::getClassTypeId(), TRUE);
+    search.apply(root);
+    SoPath *path = search.getPath();
+    if (!path || path->getLength() != static_cast<SoFullPath *>(path)->getLength())
+        return nullptr;
+    SoNode *camera = static_cast<SoFullPath *>(path)->getTail();
+    if (!camera->isOfType(SoPerspectiveCamera::getClassTypeId())
+        && !camera->isOfType(SoOrthographicCamera::getClassTypeId()))
+        return nullptr;
+    return static_cast<SoCamera *>(camera);
 }

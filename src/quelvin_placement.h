@@ -4,6 +4,8 @@
 #include <Inventor/SbLinear.h>
 
 class SbViewportRegion;
+class SoCamera;
+class SoNode;
 class SoPath;
 class SoVRMLViewpoint;
 
@@ -23,5 +25,10 @@ SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint);
 // The placement of the viewpoint at the tail of a full path, through the
 // transforms along it, inlines included.
 Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region);
+
+// The first camera a VRML 1.0 or Inventor scene draws with, a perspective
+// or orthographic one; null when it has none. It sets the view again where
+// it is drawn, so it is the camera a viewer must move.
+SoCamera *firstFileCamera(SoNode *root);
 
 #endif // QUELVIN_PLACEMENT_H

@@ -113,7 +113,7 @@ void wwwInlineHook(const SbString &, void *, SoWWWInline *node)
 
 // Near and far planes around the whole box, as a viewer sets them every
 // frame; a camera read from a file carries none.
-void clipAround(SoPerspectiveCamera *camera, const SbBox3f &box)
+void clipAround(SoCamera *camera, const SbBox3f &box)
 {
     float nearest = 0.1f, farthest = 100.0f;
     if (!box.isEmpty()) {
@@ -205,12 +205,17 @@ QImage render(const QString &path, int size, QString *why)
     } else {
         camera->viewAll(scene, region);
     }
-    headlightTurn->rotation = camera->orientation.getValue();
+    // A VRML 1.0 or Inventor camera in the file decides the view where it
+    // is drawn; it carries near and far planes for a scene of its day.
+    SoCamera *shownFrom = firstFileCamera(scene);
+    if (!shownFrom)
+        shownFrom = camera;
+    headlightTurn->rotation = shownFrom->orientation.getValue();
     headlight->direction = SbVec3f(0.0f, 0.0f, -1.0f);
 
     SoGetBoundingBoxAction bbox(region);
     bbox.apply(scene);
-    clipAround(camera, bbox.getBoundingBox());
+    clipAround(shownFrom, bbox.getBoundingBox());
 
     SoOffscreenRenderer renderer(region);
     renderer.setComponents(SoOffscreenRenderer::RGB_TRANSPARENCY);

@@ -107,23 +107,6 @@ static bool isInline(const SoNode *node)
            || node->isOfType(SoWWWInline::getClassTypeId());
 }
 
-// The first camera a VRML 1.0 or Inventor scene draws with. One read into
-// an inline is left alone: SoQt could not find it again to change its type.
-static SoCamera *firstFileCamera(SoNode *root)
-{
-    SoSearchAction search;
-    search.setType(SoCamera::getClassTypeId(), TRUE);
-    search.apply(root);
-    SoPath *path = search.getPath();
-    if (!path || path->getLength() != static_cast<SoFullPath *>(path)->getLength())
-        return nullptr;
-    SoNode *camera = static_cast<SoFullPath *>(path)->getTail();
-    if (!camera->isOfType(SoPerspectiveCamera::getClassTypeId())
-        && !camera->isOfType(SoOrthographicCamera::getClassTypeId()))
-        return nullptr;
-    return static_cast<SoCamera *>(camera);
-}
-
 Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
     : SoQtExaminerViewer(parent, name, embed, SoQtFullViewer::BUILD_POPUP,
                          SoQtViewer::BROWSER, TRUE),
