@@ -3,8 +3,12 @@
 #include <Inventor/SoFullPath.h>
 #include <Inventor/actions/SoGetMatrixAction.h>
 #include <Inventor/actions/SoSearchAction.h>
+#include <Inventor/VRMLnodes/SoVRMLInline.h>
 #include <Inventor/nodes/SoOrthographicCamera.h>
 #include <Inventor/nodes/SoPerspectiveCamera.h>
+#include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoShape.h>
+#include <Inventor/nodes/SoWWWInline.h>
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
 
 #include <cmath>
@@ -15,11 +19,9 @@ SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint)
                                            : viewpoint->position.getValue();
 }
 
-Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
+Placement worldPlacement(const SoPath *path, const SbViewportRegion &region, const Placement &local)
 {
-    const auto *viewpoint =
-        static_cast<const SoVRMLViewpoint *>(static_cast<const SoFullPath *>(path)->getTail());
-    Placement placement{viewpointPosition(viewpoint), viewpoint->orientation.getValue()};
+    Placement placement = local;
     SoGetMatrixAction toWorld(region);
     toWorld.apply(const_cast<SoPath *>(path));
     const SbMatrix &matrix = toWorld.getMatrix();
@@ -36,19 +38,60 @@ Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
     return placement;
 }
 
-// The first camera a VRML 1.0 or Inventor scene draws with. One read into
-// an inline is left alone: SoQt could not find it again to change its type.
-SoCamera *firstFileCamera(SoNode *root)
+Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
 {
+    const auto *viewpoint =
+        static_cast<const SoVRMLViewpoint *>(static_cast<const SoFullPath *>(path)->getTail());
+    return worldPlacement(path, region, {viewpointPosition(viewpoint), viewpoint->orientation.getValue()});
+}
+
+// Whether anything is drawn after the tail of the path before the
+// Separator holding it closes: a camera alone in a Separator (with the
+// Transform that places it) sets the view of nothing.
+static bool drawsAfter(const SoFullPath *path)
+{
+    const SoType kinds[] = {SoShape::getClassTypeId(), SoWWWInline::getClassTypeId(),
+                            SoVRMLInline::getClassTypeId()};
+    SoSearchAction search;
+    search.setSearchingAll(TRUE);
+    for (int j = path->getLength() - 2; j >= 0; --j) {
+        SoNode *parent = path->getNode(j);
+        if (!parent->isOfType(SoGroup::getClassTypeId()))
+            return false;
+        auto *group = static_cast<SoGroup *>(parent);
+        for (int c = path->getIndex(j + 1) + 1; c < group->getNumChildren(); ++c) {
+            for (const SoType &kind : kinds) {
+                search.reset();
+                search.setType(kind, TRUE);
+                search.apply(group->getChild(c));
+                if (search.getPath())
+                    return true;
+            }
+        }
+        if (parent->isOfType(SoSeparator::getClassTypeId()))
+            return false;
+    }
+    return false;
+}
+
+FileCamera firstFileCamera(SoNode *root, const SbViewportRegion &region)
+{
+    FileCamera found;
     SoSearchAction search;
     search.setType(SoCamera::getClassTypeId(), TRUE);
     search.apply(root);
-    SoPath *path = search.getPath();
-    if (!path || path->getLength() != static_cast<SoFullPath *>(path)->getLength())
-        return nullptr;
-    SoNode *camera = static_cast<SoFullPath *>(path)->getTail();
-    if (!camera->isOfType(SoPerspectiveCamera::getClassTypeId())
-        && !camera->isOfType(SoOrthographicCamera::getClassTypeId()))
-        return nullptr;
-    return static_cast<SoCamera *>(camera);
+    auto *path = static_cast<SoFullPath *>(search.getPath());
+    // One read into an inline is left alone: SoQt could not find it again
+    // to change its type.
+    if (!path || search.getPath()->getLength() != path->getLength())
+        return found;
+    SoNode *tail = path->getTail();
+    if (!tail->isOfType(SoPerspectiveCamera::getClassTypeId())
+        && !tail->isOfType(SoOrthographicCamera::getClassTypeId()))
+        return found;
+    found.camera = static_cast<SoCamera *>(tail);
+    found.governs = drawsAfter(path);
+    found.world = worldPlacement(path, region, {found.camera->position.getValue(),
+                                                found.camera->orientation.getValue()});
+    return found;
 }

@@ -26,9 +26,22 @@ SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint);
 // transforms along it, inlines included.
 Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region);
 
+// Where something standing at a placement in the frame of the tail of a
+// full path stands in the world.
+Placement worldPlacement(const SoPath *path, const SbViewportRegion &region, const Placement &local);
+
 // The first camera a VRML 1.0 or Inventor scene draws with, a perspective
-// or orthographic one; null when it has none. It sets the view again where
-// it is drawn, so it is the camera a viewer must move.
-SoCamera *firstFileCamera(SoNode *root);
+// or orthographic one not read from an inline; none when it has none.
+// governs: it sets the view of what is drawn after it, so it is the
+// camera a viewer must move. One that does not (alone in a Separator with
+// the Transform placing it, as some exporters write) only says where the
+// view starts: world.
+struct FileCamera
+{
+    SoCamera *camera = nullptr;
+    bool governs = false;
+    Placement world;
+};
+FileCamera firstFileCamera(SoNode *root, const SbViewportRegion &region);
 
 #endif // QUELVIN_PLACEMENT_H

@@ -207,9 +207,12 @@ QImage render(const QString &path, int size, QString *why)
     }
     // A VRML 1.0 or Inventor camera in the file decides the view where it
     // is drawn; it carries near and far planes for a scene of its day.
-    SoCamera *shownFrom = firstFileCamera(scene);
-    if (!shownFrom)
-        shownFrom = camera;
+    const FileCamera own = firstFileCamera(scene, region);
+    SoCamera *shownFrom = own.governs ? own.camera : camera;
+    if (own.camera && !own.governs && !search.getPath()) {
+        camera->position = own.world.position;
+        camera->orientation = own.world.orientation;
+    }
     headlightTurn->rotation = shownFrom->orientation.getValue();
     headlight->direction = SbVec3f(0.0f, 0.0f, -1.0f);
 

@@ -179,10 +179,11 @@ void Browser::setSceneGraph(SoNode *root)
     // A camera in the file sets the view again where it is drawn, after
     // ours, and the picture would never follow the user: that camera is
     // the one navigation moves, of the type the View menu says.
-    if (SoCamera *own = firstFileCamera(root)) {
+    const FileCamera own = firstFileCamera(root, getViewportRegion());
+    if (own.camera && own.governs) {
         sceneCamera = true;
-        setCamera(own);
-        if (!own->isOfType(type))
+        setCamera(own.camera);
+        if (!own.camera->isOfType(type))
             setCameraType(type);
         return;
     }
@@ -193,11 +194,14 @@ void Browser::setSceneGraph(SoNode *root)
     search.setType(SoVRMLViewpoint::getClassTypeId(), TRUE);
     search.apply(root);
     SoCamera *camera = getCamera();
-    if (!search.getPath() || !camera) {
+    if (!camera || (!search.getPath() && !own.camera)) {
         viewWholeScene();
         return;
     }
-    const Placement placement = viewpointPlacement(search.getPath(), getViewportRegion());
+    // A camera that sets the view of nothing still says where it starts.
+    sceneCamera = own.camera != nullptr && !search.getPath();
+    const Placement placement = search.getPath() ? viewpointPlacement(search.getPath(), getViewportRegion())
+                                                 : own.world;
     camera->orientation.setValue(placement.orientation);
     camera->position.setValue(placement.position);
     SoGetBoundingBoxAction bbox(getViewportRegion());
