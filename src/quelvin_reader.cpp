@@ -68,12 +68,32 @@ bool isReadableFile(const QString &path, QString *reason)
     return true;
 }
 
+// Whether the text starts with a line naming what it is (after a
+// byte-order mark); anything else starting with '#' is a comment.
+static bool hasHeader(const QByteArray &text)
+{
+    const int start = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    for (const char *header : {"#VRML", "#Inventor", "#X3D"})
+        if (qstrncmp(text.constData() + start, header, uint(qstrlen(header))) == 0)
+            return true;
+    return false;
+}
+
 static SoSeparator *readCleaned(QByteArray text, const QString &location, const QString &directory,
                                 const char *assumedHeader = nullptr)
 {
     ReadAccount account;
     QByteArray cleaned;
-    if (!tolerant::clean(std::move(text), location, &cleaned, &account, assumedHeader))
+    // A document without a header, opened by itself (a robot's part
+    // opened to look at it alone), is read as VRML 97, else as VRML 1.0,
+    // if it holds nodes and nothing else.
+    QByteArray second;
+    if (!assumedHeader && !hasHeader(text)) {
+        assumedHeader = vrml2Header;
+        second = text;
+    }
+    if (!tolerant::clean(std::move(text), location, &cleaned, &account, assumedHeader)
+        && (second.isEmpty() || !tolerant::clean(std::move(second), location, &cleaned, &account, vrml1Header)))
         return nullptr;
     SoInput in;
     in.setBuffer(cleaned.constData(), size_t(cleaned.size()));

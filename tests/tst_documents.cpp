@@ -228,6 +228,9 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "Shape { geometry IndexedFaceSet { coord DEF C Coordinate { point [0 0 0, 1 0 0, 0 1 0] } coordIndex [0 1 2] } }\n"
      "ROUTE S.p TO C.set_point", "left out: 1 ROUTE from a Script (S)", 1},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
+    // Parts written to be inlined, opened by themselves: read if they hold nodes and nothing else.
+    {"headerless.wrl", "# A robot's part\nTransform { children Shape { geometry Box {} } }", "", 1},
+    {"headerless_notes.wrl", "# notes\nThis is not a scene, only words.", "refused", 0},
 };
 
 // Writes the variants into dir, with the files they name.
@@ -242,7 +245,7 @@ void writeVariants(const QString &dir)
         QByteArray text = variant.text ? QByteArray(variant.text) : QByteArray();
         if (!variant.text)
             text = QByteArray("Group { children [ ").repeated(10000) + QByteArray("] } ").repeated(10000);
-        if (!text.contains("#VRML") && !text.startsWith('<'))
+        if (!text.contains("#VRML") && !text.startsWith('<') && !QByteArray(variant.name).startsWith("headerless"))
             text.prepend("#VRML V2.0 utf8\n");
         write(variant.name, text);
     }
