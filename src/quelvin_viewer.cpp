@@ -49,6 +49,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -224,13 +225,29 @@ void Browser::actualRedraw()
 }
 
 // Looks along -z, VRML 97's default direction of view, from where the whole
-// scene fits in the view.
+// scene fits in the view. A flat scene (a floor, a wall, a panel of a
+// robot's workspace) is looked at face on rather than along its edge.
 void Browser::viewWholeScene()
 {
-    if (SoCamera *camera = getCamera()) {
-        camera->orientation.setValue(SbRotation::identity());
-        viewAll();
+    SoCamera *camera = getCamera();
+    if (!camera)
+        return;
+    SbRotation facing = SbRotation::identity();
+    if (SoNode *root = getSceneGraph()) {
+        SoGetBoundingBoxAction bbox(getViewportRegion());
+        bbox.apply(root);
+        if (!bbox.getBoundingBox().isEmpty()) {
+            float dx, dy, dz;
+            bbox.getBoundingBox().getSize(dx, dy, dz);
+            const float thin = 1e-3f * std::max(dx, std::max(dy, dz));
+            if (dz > thin && dx <= thin)
+                facing = SbRotation(SbVec3f(0.0f, 1.0f, 0.0f), float(M_PI / 2));
+            else if (dz > thin && dy <= thin)
+                facing = SbRotation(SbVec3f(1.0f, 0.0f, 0.0f), float(-M_PI / 2));
+        }
     }
+    camera->orientation.setValue(facing);
+    viewAll();
 }
 
 void Browser::holdStill()

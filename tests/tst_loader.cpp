@@ -165,6 +165,7 @@ private slots:
         QTest::newRow("robot") << data("robot/robot.wrl") << 4 << kRobot;
         // VRML 1.0: its own camera, and parts in WWWInlines, one of them VRML 97.
         QTest::newRow("VRML 1.0 world") << data("vrml1/world.wrl") << 3 << QList<QColor>{Qt::magenta, Qt::yellow};
+        QTest::newRow("a wall, no viewpoint") << data("wall.wrl") << 1 << QList<QColor>{kRed};
         QTest::newRow("VRML 1.0 camera placed apart") << data("vrml1/above.wrl") << 3 << QList<QColor>{Qt::magenta, Qt::yellow};
         // Each inline met pushes an entry; files are read while there are fewer than 64.
         QTest::newRow("file inlining itself") << data("self.wrl") << 64 << QList<QColor>();
