@@ -25,6 +25,7 @@
 #include <QHash>
 #include <QVector>
 #include <QSet>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -357,6 +358,8 @@ public:
     // Nodes kept at the outermost level, and text that was no statement.
     int topNodes = 0;
     int strays = 0;
+    // An H-Anim Humanoid PROTO whose body never draws its humanoidBody.
+    bool bodilessHumanoid = false;
 
 private:
     // Output: the input with cut spans replaced, in order, without overlap.
@@ -1387,6 +1390,12 @@ void Parser::proto()
     interfaces.removeLast();
     scopes.removeLast();
     protosBeingDefined.remove(name);
+    // Robot simulators write H-Anim's Humanoid with a body that shows only
+    // its viewpoints, and draw humanoidBody themselves: a robot model
+    // opened here would be empty.
+    if (name == "Humanoid" && type->protoTypes.value("humanoidBody") == "MFNode"
+        && !QByteArray::fromRawData(data + brace.end, pos - brace.end).contains("IS humanoidBody"))
+        bodilessHumanoid = true;
     if (peek().kind == RBrace) {
         // Coin 4.0.0 makes the first thing in a body the instance, and a
         // second instance of a body that holds no node but a PROTO copies
@@ -1587,6 +1596,23 @@ QByteArray mendVrml1Strings(const QByteArray &text, bool *changed)
     return out;
 }
 
+// Gives the first children list of each Humanoid PROTO's body the
+// humanoidBody, as the simulators that wrote it show it.
+void drawHumanoidBody(QByteArray *text)
+{
+    static const QRegularExpression children("PROTO\\s+Humanoid\\s*\\[.*?\\]\\s*\\{[^{]*\\{[^\\[]*?children\\s*\\[",
+                                              QRegularExpression::DotMatchesEverythingOption);
+    int from = 0;
+    for (;;) {
+        const QRegularExpressionMatch match = children.match(QString::fromLatin1(*text), from);
+        if (!match.hasMatch())
+            return;
+        const QByteArray body(" Group { children IS humanoidBody } ");
+        text->insert(match.capturedEnd(), body);
+        from = match.capturedEnd() + body.size();
+    }
+}
+
 bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *output,
                      ReadAccount *account, QList<QByteArray> *protoNames,
                      QHash<QByteArray, TypePtr> *protos, const char *assumedHeader, bool headerless)
@@ -1633,6 +1659,8 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
         return false;
     if (account)
         account->merge(own);
+    if (parser.bodilessHumanoid)
+        drawHumanoidBody(output);
     *output = parser.result();
     if (protoNames)
         *protoNames = parser.topProtoNames;
