@@ -105,6 +105,7 @@ cleanup() {
   say "took $(($(date +%s) - started)) s"
 }
 trap cleanup EXIT
+trap 'exit 1' TERM INT HUP
 
 say "building the package"
 bash scripts/package.sh > "$scratch/package.log" 2>&1 || { tail -n 30 "$scratch/package.log"; fail "scripts/package.sh"; }
@@ -136,6 +137,7 @@ while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -fbdir "$scratch/screen" > "$scratch/xvfb.log" 2>&1 &
 xvfb=$!
 for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$display" ] && break; sleep 0.2; done
+[ -S "/tmp/.X11-unix/X$display" ] || { cat "$scratch/xvfb.log"; fail "Xvfb did not start"; }
 export DISPLAY=":$display"
 for world in "${worlds[@]}"; do
   HOME="$scratch/here" XDG_RUNTIME_DIR="$scratch/here" timeout 60 build/quelvin-thumbnailer \
@@ -147,7 +149,7 @@ sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' | sort -u)
 mirror=${DEBIAN_MIRROR:-$(awk '$2 == "bookworm" { print $1; exit }' <<< "$sources")}
 mirror=${mirror:-http://deb.debian.org/debian}
 security=$(awk '$2 == "bookworm-security" { print $1; exit }' <<< "$sources")
-timeout 900 debootstrap --variant=minbase bookworm "$root" "$mirror" > "$scratch/debootstrap.log" 2>&1 \
+timeout 600 debootstrap --variant=minbase bookworm "$root" "$mirror" > "$scratch/debootstrap.log" 2>&1 \
   || { tail -n 5 "$scratch/debootstrap.log"; skip "debootstrap from $mirror"; }
 {
   echo "deb $mirror bookworm main"
@@ -163,7 +165,7 @@ before=$("${inside[@]}" dpkg-query -W -f '${Package}\n' | wc -l)
 
 say "installing the package there with apt"
 cp "$deb" "$root/tmp/"
-if ! timeout 900 chroot "$root" env DEBIAN_FRONTEND=noninteractive \
+if ! timeout 600 chroot "$root" env DEBIAN_FRONTEND=noninteractive \
      apt-get install -y -q --no-install-recommends "/tmp/$(basename "$deb")" > "$scratch/apt.log" 2>&1; then
   tail -n 20 "$scratch/apt.log"
   grep -q -E 'Failed to fetch|Could not resolve|Unable to connect' "$scratch/apt.log" && skip "apt-get install there"
