@@ -161,8 +161,14 @@ void Loader::setCurrentBaseLocation(const SbString &location)
 {
     const QUrl url(fromSb(location));
     QString text;
-    if (!url.isRelative() || baseLocation.getLength() == 0)
+    if (!url.isRelative())
         text = url.toString();
+    else if (baseLocation.getLength() == 0)
+        // A document named from the working directory ("../box.wrl"): a
+        // relative base would lose its leading ".." when names resolve
+        // against it.
+        text = QFileInfo(url.toString()).isRelative() ? QFileInfo(url.toString()).absoluteFilePath()
+                                                      : url.toString();
     else
         text = QUrl(fromSb(topBaseLocation())).resolved(url).toString();
     const QString fileName = fileNamePart(text);

@@ -1659,9 +1659,9 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
         return false;
     if (account)
         account->merge(own);
+    *output = parser.result();
     if (parser.bodilessHumanoid)
         drawHumanoidBody(output);
-    *output = parser.result();
     if (protoNames)
         *protoNames = parser.topProtoNames;
     if (protos)

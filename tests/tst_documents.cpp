@@ -228,6 +228,10 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "Shape { geometry IndexedFaceSet { coord DEF C Coordinate { point [0 0 0, 1 0 0, 0 1 0] } coordIndex [0 1 2] } }\n"
      "ROUTE S.p TO C.set_point", "left out: 1 ROUTE from a Script (S)", 1},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
+    // Robot simulators' Humanoid, whose body shows only its viewpoints: its humanoidBody is drawn.
+    {"humanoid.wrl", "PROTO Humanoid [ exposedField MFNode humanoidBody [ ] exposedField MFNode viewpoints [ ] ] {\n"
+     "  Transform { children [ Group { children IS viewpoints } ] } }\nHumanoid { humanoidBody [ Shape { geometry Box { } } ] }",
+     "", 1},
     // Parts written to be inlined, opened by themselves: read if they hold nodes and nothing else.
     {"headerless.wrl", "# A robot's part\nTransform { children Shape { geometry Box {} } }", "", 1},
     {"headerless_notes.wrl", "# notes\nThis is not a scene, only words.", "refused", 0},

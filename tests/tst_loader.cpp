@@ -133,12 +133,15 @@ private slots:
         QTest::newRow("relative below http") << QStringList{"http://server/d/a.wrl", "sub/b.wrl"} << "http://server/d/sub/";
         QTest::newRow("absolute over another") << QStringList{"/home/u/a.wrl", "http://o:81/x/y.wrl"} << "http://o:81/x/";
         QTest::newRow("host without path") << QStringList{"http://server"} << "http://";
+        // A document named from the working directory: its textures are beside it.
+        QTest::newRow("relative document") << QStringList{"../m/a.wrl"} << "@UP@/m/";
     }
 
     void baseLocations()
     {
         QFETCH(QStringList, pushed);
         QFETCH(QString, top);
+        top.replace("@UP@", QDir::cleanPath(QDir::currentPath() + "/.."));
         Browser::resetLocation();
         for (const QString &location : pushed) {
             SbString text(location.toUtf8().constData());
