@@ -103,6 +103,13 @@ static SoSeparator *readCleaned(QByteArray text, const QString &location, const 
     if (!directory.isEmpty())
         SoInput::addDirectoryFirst(dir.constData());
     SoSeparator *root = SoDB::readAll(&in);
+    if (!root && tolerant::mendNonFinite(&cleaned)) {
+        SoInput again;
+        again.setBuffer(cleaned.constData(), size_t(cleaned.size()));
+        root = SoDB::readAll(&again);
+        if (root)
+            account.add("unusable number");
+    }
     if (!directory.isEmpty())
         SoInput::removeDirectory(dir.constData());
     if (root) {

@@ -1729,3 +1729,54 @@ void installExternProtoHook()
 }
 
 } // namespace tolerant
+
+namespace tolerant {
+
+// Exporters write a failed division as "nan" or "-inf" (a robot model's
+// normals, say), which Coin refuses with the whole file. Only a text Coin
+// has refused is walked for them.
+int mendNonFinite(QByteArray *text)
+{
+    int mended = 0;
+    QByteArray out;
+    out.reserve(text->size());
+    const char *p = text->constData();
+    const char *const end = p + text->size();
+    auto isDelimiter = [](char c) { return isspace(uchar(c)) || strchr("[]{},\"#", c); };
+    while (p < end) {
+        if (*p == '#') {
+            const char *eol = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
+            const char *stop = eol ? eol : end;
+            out.append(p, int(stop - p));
+            p = stop;
+        } else if (*p == '"') {
+            const char *q = p + 1;
+            while (q < end && *q != '"')
+                q += (*q == '\\' && q + 1 < end) ? 2 : 1;
+            q = q < end ? q + 1 : end;
+            out.append(p, int(q - p));
+            p = q;
+        } else if (isDelimiter(*p)) {
+            out.append(*p++);
+        } else {
+            const char *q = p;
+            while (q < end && !isDelimiter(*q))
+                q++;
+            QByteArray word = QByteArray::fromRawData(p, int(q - p)).toLower();
+            if (word.startsWith('-') || word.startsWith('+'))
+                word = word.mid(1);
+            if (word == "nan" || word == "inf" || word == "infinity") {
+                out.append('0');
+                mended++;
+            } else {
+                out.append(p, int(q - p));
+            }
+            p = q;
+        }
+    }
+    if (mended)
+        *text = out;
+    return mended;
+}
+
+} // namespace tolerant

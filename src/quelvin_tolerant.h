@@ -59,6 +59,10 @@ bool loadFileBytes(const QString &path, QByteArray *bytes, QString *reason);
 // Inflates gzip data; data that is not gzip comes back as it is.
 bool inflateIfGzip(const QByteArray &data, QByteArray *out);
 
+// Replaces the words "nan" and "inf" (either sign, any case) that stand
+// where numbers are by 0; returns how many. For a text Coin has refused.
+int mendNonFinite(QByteArray *text);
+
 // Installs the EXTERNPROTO fetch hook that serves the files clean() has
 // resolved, through the same pass, never by a second lookup.
 void installExternProtoHook();

@@ -228,6 +228,9 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "Shape { geometry IndexedFaceSet { coord DEF C Coordinate { point [0 0 0, 1 0 0, 0 1 0] } coordIndex [0 1 2] } }\n"
      "ROUTE S.p TO C.set_point", "left out: 1 ROUTE from a Script (S)", 1},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
+    // An exporter's failed division, which Coin refuses with the whole file.
+    {"nan.wrl", "Shape { geometry IndexedFaceSet { coord Coordinate { point [ 0 0 0, 1 0 0, 0 1 0 ] } coordIndex [ 0 1 2 -1 ]\n"
+     "normal Normal { vector [ -nan -nan -nan ] } normalPerVertex FALSE } }", "left out: 1 unusable number", 1},
     // Robot simulators' Humanoid, whose body shows only its viewpoints: its humanoidBody is drawn.
     {"humanoid.wrl", "PROTO Humanoid [ exposedField MFNode humanoidBody [ ] exposedField MFNode viewpoints [ ] ] {\n"
      "  Transform { children [ Group { children IS viewpoints } ] } }\nHumanoid { humanoidBody [ Shape { geometry Box { } } ] }",
