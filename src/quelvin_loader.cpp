@@ -38,10 +38,14 @@ static bool isInline(const SoNode *node)
 
 static void setInlineChildren(SoNode *node, SoSeparator *children)
 {
-    if (node->getTypeId() == SoWWWInline::getClassTypeId())
-        static_cast<SoWWWInline *>(node)->setChildData(children);
-    else
+    // Coin 4.0.0's WWWInline keeps a null child as it is given, and every
+    // traversal then follows it.
+    if (node->getTypeId() == SoWWWInline::getClassTypeId()) {
+        if (children)
+            static_cast<SoWWWInline *>(node)->setChildData(children);
+    } else {
         static_cast<SoVRMLInline *>(node)->setChildData(children);
+    }
 }
 
 // The kinds of file a download may create in the working directory: scenes

@@ -167,7 +167,7 @@ private slots:
         // is the picture after them. Shown whole, as the file names no viewpoint.
         QTest::newRow("robot") << data("robot/robot.wrl") << 4 << kRobot;
         // VRML 1.0: its own camera, and parts in WWWInlines, one of them VRML 97.
-        QTest::newRow("VRML 1.0 world") << data("vrml1/world.wrl") << 3 << QList<QColor>{Qt::magenta, Qt::yellow};
+        QTest::newRow("VRML 1.0 world") << data("vrml1/world.wrl") << 4 << QList<QColor>{Qt::magenta, Qt::yellow};
         QTest::newRow("a wall, no viewpoint") << data("wall.wrl") << 1 << QList<QColor>{kRed};
         QTest::newRow("VRML 1.0 camera placed apart") << data("vrml1/above.wrl") << 3 << QList<QColor>{Qt::magenta, Qt::yellow};
         // Each inline met pushes an entry; files are read while there are fewer than 64.
@@ -235,8 +235,9 @@ private slots:
             << QStringList{"CHEST.wrl", "HEAD.wrl", "WAIST.wrl", "green.png"} << kRobot;
         QTest::newRow("VRML 1.0 world")
             << "/vrml1/world.wrl"
-            << QStringList{"/vrml1/parts/crate.wrl", "/vrml1/parts/parts/ball.wrl", "/vrml1/parts/ball.wrl"} << false
-            << QStringList{"ball.wrl", "crate.wrl"} << QList<QColor>{Qt::magenta, Qt::yellow};
+            << QStringList{"/vrml1/parts/crate.wrl", "/vrml1/parts/parts/ball.wrl", "/vrml1/parts/ball.wrl",
+                           "/vrml1/parts/parts/parts/notes.wrl", "/vrml1/parts/notes.wrl"} << false
+            << QStringList{"ball.wrl", "crate.wrl", "notes.wrl"} << QList<QColor>{Qt::magenta, Qt::yellow};
     }
 
     void remoteScene()
