@@ -12,7 +12,9 @@
 #include <Inventor/SoOffscreenRenderer.h>
 #include <Inventor/SoPickedPoint.h>
 #include <Inventor/SoSceneManager.h>
+#include <Inventor/SoPrimitiveVertex.h>
 #include <Inventor/actions/SoBoxHighlightRenderAction.h>
+#include <Inventor/actions/SoCallbackAction.h>
 #include <Inventor/actions/SoGetBoundingBoxAction.h>
 #include <Inventor/actions/SoRayPickAction.h>
 #include <Inventor/actions/SoSearchAction.h>
@@ -26,6 +28,8 @@
 #include <Inventor/nodes/SoOrthographicCamera.h>
 #include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/nodes/SoSelection.h>
+#include <Inventor/nodes/SoShape.h>
+#include <Inventor/nodes/SoShapeHints.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/nodes/SoTransform.h>
 #include <Inventor/nodes/SoWWWInline.h>
@@ -224,9 +228,48 @@ void Browser::actualRedraw()
     SoQtExaminerViewer::actualRedraw();
 }
 
+// Which side of the plane across an axis the first face drawn turns its
+// front to: +1, -1, or 0 when nothing is drawn. Stops at that face.
+static int frontSide(SoNode *root, int axis)
+{
+    struct Search
+    {
+        int axis;
+        int side;
+    } search{axis, 0};
+    SoCallbackAction action;
+    action.addPreCallback(
+        SoNode::getClassTypeId(),
+        [](void *data, SoCallbackAction *, const SoNode *) {
+            return static_cast<Search *>(data)->side ? SoCallbackAction::ABORT : SoCallbackAction::CONTINUE;
+        },
+        &search);
+    action.addTriangleCallback(
+        SoShape::getClassTypeId(),
+        [](void *data, SoCallbackAction *state, const SoPrimitiveVertex *a, const SoPrimitiveVertex *b,
+           const SoPrimitiveVertex *c) {
+            auto *found = static_cast<Search *>(data);
+            if (found->side)
+                return;
+            SbVec3f p, q, r;
+            state->getModelMatrix().multVecMatrix(a->getPoint(), p);
+            state->getModelMatrix().multVecMatrix(b->getPoint(), q);
+            state->getModelMatrix().multVecMatrix(c->getPoint(), r);
+            float along = (q - p).cross(r - p)[found->axis];
+            if (state->getVertexOrdering() == SoShapeHints::CLOCKWISE)
+                along = -along;
+            if (std::fabs(along) > 0.0f)
+                found->side = along > 0.0f ? 1 : -1;
+        },
+        &search);
+    action.apply(root);
+    return search.side;
+}
+
 // Looks along -z, VRML 97's default direction of view, from where the whole
 // scene fits in the view. A flat scene (a floor, a wall, a panel of a
-// robot's workspace) is looked at face on rather than along its edge.
+// robot's workspace) is looked at face on, from the side its faces turn
+// to (the back of a solid face is not drawn), rather than along its edge.
 void Browser::viewWholeScene()
 {
     SoCamera *camera = getCamera();
@@ -237,13 +280,22 @@ void Browser::viewWholeScene()
         SoGetBoundingBoxAction bbox(getViewportRegion());
         bbox.apply(root);
         if (!bbox.getBoundingBox().isEmpty()) {
-            float dx, dy, dz;
-            bbox.getBoundingBox().getSize(dx, dy, dz);
-            const float thin = 1e-3f * std::max(dx, std::max(dy, dz));
-            if (dz > thin && dx <= thin)
-                facing = SbRotation(SbVec3f(0.0f, 1.0f, 0.0f), float(M_PI / 2));
-            else if (dz > thin && dy <= thin)
-                facing = SbRotation(SbVec3f(1.0f, 0.0f, 0.0f), float(-M_PI / 2));
+            float size[3];
+            bbox.getBoundingBox().getSize(size[0], size[1], size[2]);
+            const float thin = 1e-3f * std::max(size[0], std::max(size[1], size[2]));
+            // The turns that make the camera look along -x, -y, -z.
+            const SbRotation along[3] = {SbRotation(SbVec3f(0.0f, 1.0f, 0.0f), float(M_PI / 2)),
+                                         SbRotation(SbVec3f(1.0f, 0.0f, 0.0f), float(-M_PI / 2)),
+                                         SbRotation::identity()};
+            for (int axis = 2; axis >= 0; --axis) {
+                if (size[axis] > thin)
+                    continue;
+                facing = along[axis];
+                if (frontSide(root, axis) < 0)
+                    facing = facing * SbRotation(axis == 1 ? SbVec3f(0.0f, 0.0f, 1.0f) : SbVec3f(0.0f, 1.0f, 0.0f),
+                                                 float(M_PI));
+                break;
+            }
         }
     }
     camera->orientation.setValue(facing);
