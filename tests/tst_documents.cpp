@@ -227,6 +227,8 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
     {"script_route.wrl", "DEF S Script { eventOut MFVec3f p eventOut MFInt32 i }\n"
      "Shape { geometry IndexedFaceSet { coord DEF C Coordinate { point [0 0 0, 1 0 0, 0 1 0] } coordIndex [0 1 2] } }\n"
      "ROUTE S.p TO C.set_point", "left out: 1 ROUTE from a Script (S)", 1},
+    {"inventor_names.wrl", "Coordinate { } NurbsCurve { }\nSeparator { Cube { } }\nShape { geometry Box {} }",
+     "left out: 2 unknown nodes (NurbsCurve, Separator)", 1},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
 };
 
