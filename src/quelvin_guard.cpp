@@ -537,10 +537,14 @@ bool clampList(const SoNode *shape, SoMFInt32 &list, const SoMFInt32 &coordIndex
         int units = 0;
         for (const Run &run : runs)
             units += unitsOf(shape, run.end - run.begin, perPart);
-        values.resize(std::max(units, given ? list.getNum() : 0));
+        // Coin 4.0.0 reads a per-face list that is not given through a
+        // null pointer (SoIndexedFaceSet::generatePrimitives), so one is
+        // always written; as long as the coordinate indices, so that a
+        // place binding per vertex through it reads within it too.
+        values.resize(std::max(units, given ? list.getNum() : coordIndex.getNum()));
         for (int u = 0; u < values.size(); u++) {
-            const int v = !given ? u : u < list.getNum() ? list[u] : 0;
-            values[u] = u >= units ? list[u] : v < 0 || v >= attribute.count ? 0 : v;
+            const int v = !given ? (u < units ? u : 0) : u < list.getNum() ? list[u] : 0;
+            values[u] = v < 0 || v >= attribute.count ? 0 : v;
         }
     }
     bool same = given && list.getNum() == values.size();
@@ -548,11 +552,11 @@ bool clampList(const SoNode *shape, SoMFInt32 &list, const SoMFInt32 &coordIndex
         same = list[i] == values[i];
     if (same)
         return false;
-    if (!given) {
+    if (!given && attribute.binding == PerVertexIndexed) {
         // Coin's own choice is enough when it stays within the array.
         bool within = true;
         for (int i = 0; within && i < values.size(); i++)
-            within = values[i] == (attribute.binding == PerVertexIndexed ? coordIndex[i] : i);
+            within = values[i] == coordIndex[i];
         if (within)
             return false;
     }
