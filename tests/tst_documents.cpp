@@ -229,6 +229,15 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "ROUTE S.p TO C.set_point", "left out: 1 ROUTE from a Script (S)", 1},
     {"inventor_names.wrl", "Coordinate { } NurbsCurve { }\nSeparator { Cube { } }\nShape { geometry Box {} }",
      "left out: 2 unknown nodes (NurbsCurve, Separator)", 1},
+    {"vrml1_indices.wrl", "#VRML V1.0 ascii\nSeparator { Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] }\n"
+     "Material { diffuseColor [1 0 0, 0 1 0] } MaterialBinding { value PER_FACE_INDEXED }\n"
+     "IndexedFaceSet { coordIndex [0 1 2 -1 0 1 2147483647 -1 2 1 0] materialIndex [0 2000000000] } }",
+     "left out: 1 unusable geometry data (IndexedFaceSet)", 0},
+    {"shared_shapes.iv", "#Inventor V2.1 ascii\nSeparator { Coordinate3 { point [0 0 0, 1 0 0, 0 1 0, 1 1 0] }\n"
+     "DEF F IndexedFaceSet { coordIndex [0 1 2 -1 1 3 2 -1] } Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] } USE F\n"
+     "NurbsCurve { numControlPoints 9 knotVector [0 0 1 1] }\n"
+     "LOD { range 1 Separator { } Separator { Coordinate3 { point [] } IndexedLineSet { coordIndex [0 1] } } } }",
+     "left out: 3 unusable geometry datas (IndexedFaceSet, NurbsCurve, IndexedLineSet)", 0},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
 };
 
@@ -244,7 +253,7 @@ void writeVariants(const QString &dir)
         QByteArray text = variant.text ? QByteArray(variant.text) : QByteArray();
         if (!variant.text)
             text = QByteArray("Group { children [ ").repeated(10000) + QByteArray("] } ").repeated(10000);
-        if (!text.contains("#VRML") && !text.startsWith('<'))
+        if (!text.contains("#VRML") && !text.startsWith('<') && !text.startsWith("#Inventor"))
             text.prepend("#VRML V2.0 utf8\n");
         write(variant.name, text);
     }
