@@ -223,11 +223,24 @@ const NodeType *builtinType(const QByteArray &name, bool vrml2)
     if (it != cache.end())
         return it.value();
     NodeType *info = new NodeType;
+    // Coin 4.0.0 reads a VRML 97 node name as its "VRML" type first and
+    // falls back on the Inventor type of the bare name (SoBase's
+    // createInstance), so a VRML 97 file naming NurbsCurve, Separator or
+    // Coordinate3 gets the Inventor node. Such a node then draws from
+    // whatever an earlier VRML 97 node left in the traversal state (a
+    // Coordinate { } leaves no points), and Coin's Inventor shapes index
+    // that state unchecked: sogl_render_nurbs_curve() reads control point
+    // numControlPoints - 1 and the last knot without looking. A VRML 97
+    // file never means an Inventor node, and our writer never writes one
+    // into a VRML 97 file, so they are unknown here like any other name.
     SoType type = SoType::badType();
-    if (vrml2)
+    if (vrml2) {
         type = SoType::fromName(SbName(("VRML" + name).constData()));
-    if (type.isBad())
+        if (type.isBad() && name.startsWith("VRML"))
+            type = SoType::fromName(SbName(name.constData()));
+    } else {
         type = SoType::fromName(SbName(name.constData()));
+    }
     if (!type.isBad() && type.isDerivedFrom(SoNode::getClassTypeId()) && type.canCreateInstance()
         && type != SoProto::getClassTypeId()) {
         info->known = true;
