@@ -21,11 +21,12 @@ class SoQtRenderArea;
 // with its defaults (RGB, black background, sorted-object blending).
 //
 // The images are drawn into a framebuffer object of the view's own GL
-// context, with the view's cache context, so the scene's vertex arrays,
-// normals, textures and render caches already made for the screen serve the
-// images too. SoOffscreenRenderer would make a GL context of its own, build
-// all of them a second time in it, and switch contexts for every render and
-// again for every read-back. It is still used when the view has no GL
+// context, with the view's cache context, so the scene's vertex buffers and
+// textures already made for the screen serve the images too, and no context
+// is switched. SoOffscreenRenderer would make a GL context of its own (a
+// second Mesa context, 80 MB on a 1 M-triangle mesh), build all of them a
+// second time in it, and switch contexts for every render and again for
+// every read-back. It is still used when the view has no GL
 // context to lend (not shown yet) or no framebuffer object of that size can
 // be made there.
 class ViewRenderer
@@ -60,6 +61,7 @@ private:
     bool fboFailed = false;
     std::unique_ptr<SoOffscreenRenderer> apart;
     std::vector<unsigned char> pixels; // RGB, rows bottom to top as GL gives them
+    int images = 0; // drawn in the view
     bool rendered = false;
     bool inView = false;
 };
