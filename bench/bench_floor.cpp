@@ -1,7 +1,8 @@
 // The floor Quelvin is measured against: the same Coin and Qt doing the
 // least a viewer must do, with nothing of Quelvin's in it. Modes:
 //
-//   frame FILE W H T0                read FILE, draw one frame offscreen at W x H
+//   frame FILE W H [OUT] T0          read FILE, draw one frame offscreen at W x H
+//                                     (and write it to OUT as SGI RGB)
 //   grid FILE W H NX NY               read, then render and write the turned
 //                                     views of a grid of NX x NY intervals
 //   download URL W H T0               fetch URL with QNetworkAccessManager,
@@ -146,7 +147,7 @@ static SoSeparator *readScene(SoInput &in)
     return scene;
 }
 
-static int frameOf(SoSeparator *scene, int w, int h, qint64 t0, const char *extra)
+static int frameOf(SoSeparator *scene, int w, int h, qint64 t0, const char *extra, const char *out = nullptr)
 {
     if (!scene)
         return 2;
@@ -159,18 +160,20 @@ static int frameOf(SoSeparator *scene, int w, int h, qint64 t0, const char *extr
     SoGLRenderAction action(region);
     std::vector<unsigned char> pixels;
     drawFrame(action, stage.root, canvas, pixels);
+    if (out && !writeRgb(out, pixels, w, h))
+        return 4;
     const qint64 t1 = monotonicNs();
     std::printf("frame_ms=%.1f peak_kb=%ld%s\n", (t1 - t0) / 1e6, peakRssKb(), extra);
     return 0;
 }
 
-static int frameMode(const char *file, int w, int h, qint64 t0)
+static int frameMode(const char *file, int w, int h, qint64 t0, const char *out)
 {
     SoInput in;
     if (!in.openFile(file))
         return 2;
     SoSeparator *scene = readScene(in);
-    return frameOf(scene, w, h, t0, "");
+    return frameOf(scene, w, h, t0, "", out);
 }
 
 static int gridMode(const char *file, int w, int h, int nX, int nY)
@@ -308,15 +311,15 @@ int main(int argc, char **argv)
     // not in a thread that finishes after the frame.
     SoVRMLImageTexture::setDelayFetchURL(FALSE);
     const QByteArray mode = argc > 1 ? argv[1] : "";
-    if (mode == "frame" && argc == 6)
-        return frameMode(argv[2], atoi(argv[3]), atoi(argv[4]), atoll(argv[5]));
+    if (mode == "frame" && (argc == 6 || argc == 7))
+        return frameMode(argv[2], atoi(argv[3]), atoi(argv[4]), atoll(argv[argc - 1]), argc == 7 ? argv[5] : nullptr);
     if (mode == "grid" && argc == 7)
         return gridMode(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]));
     if (mode == "download" && argc == 6)
         return downloadMode(argv[2], atoi(argv[3]), atoi(argv[4]), atoll(argv[5]));
     if (mode == "analysis" && argc == 4)
         return analysisMode(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: bench_floor frame FILE W H T0 | grid FILE W H NX NY | "
+    std::fprintf(stderr, "usage: bench_floor frame FILE W H [OUT] T0 | grid FILE W H NX NY | "
                          "download URL W H T0 | analysis FILE LOG\n");
     return 1;
 }

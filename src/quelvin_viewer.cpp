@@ -4,12 +4,12 @@
 #include "quelvin_loader.h"
 #include "quelvin_placement.h"
 #include "quelvin_reader.h"
+#include "quelvin_viewrenderer.h"
 #include "quelvin_window.h"
 
 #include <Inventor/SoDB.h>
 #include <Inventor/SoFullPath.h>
 #include <Inventor/SoInput.h>
-#include <Inventor/SoOffscreenRenderer.h>
 #include <Inventor/SoPickedPoint.h>
 #include <Inventor/SoSceneManager.h>
 #include <Inventor/SoPrimitiveVertex.h>
@@ -754,14 +754,14 @@ void Browser::getOrientation(float *orientation)
 
 // --- Offscreen rendering --------------------------------------------------
 
-bool Browser::renderInto(SoOffscreenRenderer &renderer, SoNode *root, const QString &path)
+bool Browser::renderInto(ViewRenderer &renderer, SoNode *root, const QString &path)
 {
     // Writing after a failed render would read a buffer Coin never made.
     if (!root || !renderer.render(root)) {
         BrowserWindow::msgBox(2, "Quelvin viewer", "Failed to render\n");
         return false;
     }
-    if (!renderer.writeToRGB(path.toUtf8().constData())) {
+    if (!renderer.writeToRGB(path)) {
         BrowserWindow::msgBox(2, "Quelvin viewer", "failed to write image\n");
         return false;
     }
@@ -773,7 +773,7 @@ void Browser::osRender()
     QFileInfo source(curFileName);
     QFileInfo target;
     target.setFile(QDir(source.path()), source.baseName() + ".rgb");
-    SoOffscreenRenderer renderer(getViewportRegion());
+    ViewRenderer renderer(this);
     SoNode *root = getSceneManager()->getSceneGraph();
     if (renderInto(renderer, root, target.filePath()))
         BrowserWindow::msgBox(2, "Quelvin viewer", "Image written to " + target.filePath());
@@ -781,7 +781,7 @@ void Browser::osRender()
 
 void Browser::osRenderMult(int nX, int nY)
 {
-    SoOffscreenRenderer renderer(getViewportRegion());
+    ViewRenderer renderer(this);
     SoNode *root = getSceneManager()->getSceneGraph();
     QFileInfo source(curFileName);
     const QByteArray baseName = source.baseName().toUtf8();

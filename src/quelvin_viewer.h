@@ -111,7 +111,7 @@ private:
     void xyzRot(SbRotation rot);
     void writeBox(const char *indent, const SbBox3f &box);
     void logGeometry(class SoSearchAction &search, class SoGetBoundingBoxAction &bbox, SoNode *root);
-    bool renderInto(class SoOffscreenRenderer &renderer, SoNode *root, const QString &path);
+    bool renderInto(class ViewRenderer &renderer, SoNode *root, const QString &path);
 
     static void made_selection(void *data, SoPath *path);
 

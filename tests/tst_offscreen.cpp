@@ -3,6 +3,7 @@
 
 #include "harness.h"
 #include "quelvin_glcontext.h"
+#include "quelvin_viewrenderer.h"
 
 #include <Inventor/Qt/SoQt.h>
 #include <Inventor/Qt/viewers/SoQtExaminerViewer.h>
@@ -91,6 +92,12 @@ private slots:
         QCOMPARE(QOpenGLContext::currentContext(), context);
         QVERIFY(renderer.getBuffer()); // reads back in the offscreen context once more
         QCOMPARE(QOpenGLContext::currentContext(), context);
+        // The view's images, drawn in the view's own context, are the files Coin's renderer writes.
+        SoOffscreenRenderer apart(viewer.getViewportRegion());
+        ViewRenderer inView(&viewer);
+        QVERIFY(apart.render(scene) && apart.writeToRGB("apart.rgb") && inView.render(scene) && inView.writeToRGB("view.rgb"));
+        QVERIFY(inView.drewInView());
+        QCOMPARE(harness::readBytes("view.rgb"), harness::readBytes("apart.rgb"));
         // A frame drawn into the wrong context would be missing from what the X server shows.
         static_cast<SoMaterial *>(scene->getChild(2))->diffuseColor.setValue(0, 0, 1);
         viewer.render();
