@@ -39,8 +39,6 @@
 
 namespace {
 
-const char *const badData = "unusable geometry data";
-
 // The node types each SFNode field of a VRML 97 node may hold.
 bool fitsField(const SbName &field, SoNode *value)
 {
@@ -198,7 +196,7 @@ void guardIndexedFaceSet(SoVRMLIndexedFaceSet *set, ReadAccount *account)
         changed = true;
     }
     if (changed && account)
-        account->add(badData, "IndexedFaceSet");
+        account->add(LeftOut::UnusableGeometryData, "IndexedFaceSet");
 }
 
 void guardIndexedLineSet(SoVRMLIndexedLineSet *set, ReadAccount *account)
@@ -214,7 +212,7 @@ void guardIndexedLineSet(SoVRMLIndexedLineSet *set, ReadAccount *account)
         changed = true;
     }
     if (changed && account)
-        account->add(badData, "IndexedLineSet");
+        account->add(LeftOut::UnusableGeometryData, "IndexedLineSet");
 }
 
 void guardPointSet(SoVRMLPointSet *set, ReadAccount *account)
@@ -223,7 +221,7 @@ void guardPointSet(SoVRMLPointSet *set, ReadAccount *account)
     if (set->color.getValue() && countOf<SoVRMLColor>(set->color, colorCount) < points) {
         dropAttribute(set->color, nullptr);
         if (account)
-            account->add(badData, "PointSet");
+            account->add(LeftOut::UnusableGeometryData, "PointSet");
     }
 }
 
@@ -264,7 +262,7 @@ void guardElevationGrid(SoVRMLElevationGrid *grid, ReadAccount *account)
         changed = true;
     }
     if (changed && account)
-        account->add(badData, "ElevationGrid");
+        account->add(LeftOut::UnusableGeometryData, "ElevationGrid");
 }
 
 // Coin 4.0.0 takes an inherited switch index modulo the number of children,
@@ -274,7 +272,7 @@ void guardSwitch(SoSFInt32 &which, int children, const char *name, ReadAccount *
     if (which.getValue() == SO_SWITCH_INHERIT && children == 0) {
         which.setValue(SO_SWITCH_NONE);
         if (account)
-            account->add(badData, name);
+            account->add(LeftOut::UnusableGeometryData, name);
     }
 }
 
@@ -379,7 +377,7 @@ void guardScene(SoNode *root, ReadAccount *account)
         if (onPath.contains(edge.to)) {
             toCut.append(edge);
             if (account)
-                account->add("cycle", QString::fromUtf8(edge.to->getName().getString()));
+                account->add(LeftOut::Cycle, QString::fromUtf8(edge.to->getName().getString()));
             continue;
         }
         if (edge.field && isVrml97(edge.from) && edge.field->isOfType(SoSFNode::getClassTypeId())) {
@@ -407,7 +405,7 @@ void guardScene(SoNode *root, ReadAccount *account)
                     QString type = QString::fromUtf8(edge.to->getTypeId().getName().getString());
                     if (type.startsWith("VRML"))
                         type.remove(0, 4);
-                    account->add("node of the wrong type|nodes of the wrong type", type);
+                    account->add(LeftOut::WrongNodeType, type);
                 }
                 continue;
             }

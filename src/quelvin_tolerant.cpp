@@ -36,7 +36,31 @@
 
 // --- Account ---------------------------------------------------------------
 
-void ReadAccount::add(const QString &kind, const QString &name)
+QString leftOutName(LeftOut kind, int count)
+{
+    static const struct { LeftOut kind; const char *one; const char *many; } names[] = {
+        { LeftOut::UnknownField, "unknown field", "unknown fields" },
+        { LeftOut::UnknownNode, "unknown node", "unknown nodes" },
+        { LeftOut::RepeatedField, "repeated field", "repeated fields" },
+        { LeftOut::UnusableFieldValue, "unusable field value", "unusable field values" },
+        { LeftOut::UnusableImage, "unusable image", "unusable images" },
+        { LeftOut::StrayToken, "stray token", "stray tokens" },
+        { LeftOut::X3dStatement, "X3D statement", "X3D statements" },
+        { LeftOut::BrokenReference, "broken reference", "broken references" },
+        { LeftOut::Route, "ROUTE", "ROUTEs" },
+        { LeftOut::RouteFromScript, "ROUTE from a Script", "ROUTEs from Scripts" },
+        { LeftOut::UnresolvedExternProto, "unresolved EXTERNPROTO", "unresolved EXTERNPROTOs" },
+        { LeftOut::UnusableGeometryData, "unusable geometry data", "unusable geometry data" },
+        { LeftOut::Cycle, "cycle", "cycles" },
+        { LeftOut::WrongNodeType, "node of the wrong type", "nodes of the wrong type" },
+    };
+    for (const auto &entry : names)
+        if (entry.kind == kind)
+            return QString::fromLatin1(count == 1 ? entry.one : entry.many);
+    return QString();
+}
+
+void ReadAccount::add(LeftOut kind, const QString &name)
 {
     for (Entry &entry : entries) {
         if (entry.kind == kind) {
@@ -67,7 +91,7 @@ void ReadAccount::merge(const ReadAccount &other)
     }
 }
 
-int ReadAccount::count(const QString &kind) const
+int ReadAccount::count(LeftOut kind) const
 {
     for (const Entry &entry : entries)
         if (entry.kind == kind)
@@ -79,11 +103,7 @@ QString ReadAccount::text() const
 {
     QStringList parts;
     for (const Entry &entry : entries) {
-        // A kind is "singular" or "singular|plural"; most take an s.
-        const QStringList forms = entry.kind.split('|');
-        const QString kind = entry.count == 1 ? forms.first()
-                             : forms.size() > 1 ? forms.at(1) : forms.first() + "s";
-        QString part = QString("%1 %2").arg(entry.count).arg(kind);
+        QString part = QString("%1 %2").arg(entry.count).arg(leftOutName(entry.kind, entry.count));
         if (!entry.names.isEmpty()) {
             // A long list of names says no more than the first few.
             QStringList shown = entry.names.mid(0, 6);
@@ -689,7 +709,7 @@ int Parser::statements(bool inProtoBody)
             pos = end;
             cut(stray.begin, end);
             if (account)
-                account->add("stray token", QString::fromUtf8(word(stray)).left(20));
+                account->add(LeftOut::StrayToken, QString::fromUtf8(word(stray)).left(20));
         }
     }
     return kept;
@@ -743,7 +763,7 @@ bool Parser::statement(bool inProtoBody)
             cut(token.begin, end);
             pos = end;
             if (account)
-                account->add("X3D statement", QString::fromUtf8(word(token)));
+                account->add(LeftOut::X3dStatement, QString::fromUtf8(word(token)));
             return true;
         }
     }
@@ -780,7 +800,7 @@ bool Parser::nodeStatement(Place place)
         if (it == names.constEnd() || it.value() != Closed) {
             cut(token.begin, name.end, replacementFor(place));
             if (account)
-                account->add("broken reference", QString::fromUtf8(ref));
+                account->add(LeftOut::BrokenReference, QString::fromUtf8(ref));
         } else {
             lastNodeKept = true;
         }
@@ -846,7 +866,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
             names.insert(defName, Dropped);
         cut(start, typeToken.end, replacementFor(place));
         if (account)
-            account->add("unknown node", QString::fromUtf8(typeName));
+            account->add(LeftOut::UnknownNode, QString::fromUtf8(typeName));
         return;
     }
     if (!type) {
@@ -866,7 +886,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
         }
         dropNode(start, place, defName);
         if (account)
-            account->add("unknown node", QString::fromUtf8(typeName));
+            account->add(LeftOut::UnknownNode, QString::fromUtf8(typeName));
         return;
     }
     const Token brace = next();
@@ -905,7 +925,7 @@ void Parser::nodeBody(const NodeType *type)
             pos = end;
             cut(token.begin, end);
             if (account)
-                account->add("stray token", QString::fromUtf8(word(token)).left(20));
+                account->add(LeftOut::StrayToken, QString::fromUtf8(word(token)).left(20));
             continue;
         }
         if (vrml2 && (is(token, "ROUTE") || is(token, "PROTO") || is(token, "EXTERNPROTO"))) {
@@ -937,7 +957,7 @@ void Parser::nodeBody(const NodeType *type)
                 pos = end;
                 cut(start, end);
                 if (account)
-                    account->add("stray token", QString::fromUtf8(word(token)));
+                    account->add(LeftOut::StrayToken, QString::fromUtf8(word(token)));
             }
             continue;
         }
@@ -957,7 +977,7 @@ void Parser::nodeBody(const NodeType *type)
             }
             cut(token.begin, end);
             if (account)
-                account->add("repeated field", QString::fromUtf8(field));
+                account->add(LeftOut::RepeatedField, QString::fromUtf8(field));
             continue;
         }
         given.insert(field);
@@ -968,7 +988,7 @@ void Parser::nodeBody(const NodeType *type)
                 || !isTarget(word(target), fieldTypeName(type, field, declaredTypes))) {
                 cut(token.begin, target.kind == Id ? target.end : after.end);
                 if (account)
-                    account->add("unknown field", QString::fromUtf8(field));
+                    account->add(LeftOut::UnknownField, QString::fromUtf8(field));
             }
             continue;
         }
@@ -984,14 +1004,14 @@ void Parser::nodeBody(const NodeType *type)
             const int end = skipValue();
             cut(token.begin, end);
             if (account)
-                account->add("unknown field", QString::fromUtf8(field));
+                account->add(LeftOut::UnknownField, QString::fromUtf8(field));
             continue;
         }
         if (!fieldValue(kind, field, token.begin)) {
             const int end = skipValue();
             cut(token.begin, end);
             if (account)
-                account->add("unusable field value", QString::fromUtf8(field));
+                account->add(LeftOut::UnusableFieldValue, QString::fromUtf8(field));
         }
     }
 }
@@ -1098,7 +1118,7 @@ void Parser::imageValue(int valueStart)
     if (bad) {
         cut(valueStart, end, " 0 0 0");
         if (account)
-            account->add("unusable image");
+            account->add(LeftOut::UnusableImage);
     }
 }
 
@@ -1162,7 +1182,7 @@ bool Parser::fieldValue(FieldKind kind, const QByteArray &field, int fieldStart)
                     pos = end;
                     cut(t.begin, end);
                     if (account)
-                        account->add("stray token", QString::fromUtf8(word(t)).left(20));
+                        account->add(LeftOut::StrayToken, QString::fromUtf8(word(t)).left(20));
                 }
             }
             leave();
@@ -1187,7 +1207,7 @@ void Parser::route()
         pos = keyword.end;
         cut(keyword.begin, keyword.end);
         if (account)
-            account->add("ROUTE");
+            account->add(LeftOut::Route);
         return;
     }
     const QByteArray fromNode = word(from).split('.').value(0);
@@ -1199,7 +1219,7 @@ void Parser::route()
     if (fromState != Closed || toState != Closed) {
         cut(keyword.begin, target.end);
         if (account)
-            account->add("ROUTE", QString::fromUtf8(fromState != Closed ? fromNode : toNode));
+            account->add(LeftOut::Route, QString::fromUtf8(fromState != Closed ? fromNode : toNode));
     } else if (scripts.contains(fromNode) && feedsGeometryData(word(target))) {
         // Coin 4.0.0 runs no script here (it finds no JavaScript engine),
         // so a Script's outputs keep their empty first values; routed into
@@ -1207,7 +1227,7 @@ void Parser::route()
         // and the next frame crashes.
         cut(keyword.begin, target.end);
         if (account)
-            account->add("ROUTE from a Script|ROUTEs from Scripts", QString::fromUtf8(fromNode));
+            account->add(LeftOut::RouteFromScript, QString::fromUtf8(fromNode));
     }
 }
 
@@ -1269,7 +1289,7 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
             if (cutUnknown)
                 cut(keyword.begin, end);
             if (account)
-                account->add("unknown field", QString::fromUtf8(word(keyword)));
+                account->add(LeftOut::UnknownField, QString::fromUtf8(word(keyword)));
             continue;
         }
         next();
@@ -1308,7 +1328,7 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
             if (cutUnknown)
                 cut(keyword.begin, std::max(end, nameToken.end));
             if (account)
-                account->add("unknown field", QString::fromUtf8(name));
+                account->add(LeftOut::UnknownField, QString::fromUtf8(name));
         } else {
             fields->insert(name, kind);
             if (types)
@@ -1460,7 +1480,7 @@ void Parser::externProto()
         if (!scopes.last().protos.contains(name))
             scopes.last().protos.insert(name, declaredType);
         if (account)
-            account->add("unresolved EXTERNPROTO", QString::fromUtf8(name));
+            account->add(LeftOut::UnresolvedExternProto, QString::fromUtf8(name));
     }
     if (scopes.size() == 1 && !topProtoNames.contains(name))
         topProtoNames.append(name);

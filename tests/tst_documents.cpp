@@ -215,7 +215,7 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "normal Normal { vector [0 0 1] } texCoord TextureCoordinate { point [0 0] } } }\n"
      "Shape { geometry IndexedLineSet { coord Coordinate { point [0 0 0, 1 1 1] } coordIndex [0 1 -1] "
      "colorPerVertex FALSE color Color { color [] } } }",
-     "left out: 2 unusable geometry datas (IndexedFaceSet, IndexedLineSet)", 2},
+     "left out: 2 unusable geometry data (IndexedFaceSet, IndexedLineSet)", 2},
     {"wrong_types.wrl", "Shape { geometry Text { string \"a\" fontStyle Color { color [1 0 0] } } }\n"
      "Shape { geometry IndexedFaceSet { coord WorldInfo {} coordIndex [0 1 2] } }",
      "left out: 2 nodes of the wrong type (Color, WorldInfo), 1 unusable geometry data (IndexedFaceSet)", 2},
