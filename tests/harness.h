@@ -89,11 +89,21 @@ QImage grabViewer(Browser *viewer);
 double fractionNear(const QImage &image, const QRect &rect, QColor colour, int tolerance);
 bool near(QColor a, QColor b, int tolerance);
 
-// Compares two images of one size; returns the largest per-channel
-// difference met by more than allowedFraction of the pixels, writing
-// actual and difference images next to reference when they do not match.
+// Keeps an image a failing test produced in the test's output folder
+// (tests/output/<suite>/ in the build tree, never /tmp); returns its path.
+QString keepImage(const QImage &image, const QString &name);
+
+// Compares two images of one size: true when no more than allowedFraction of
+// the pixels differ by more than tolerance in a channel. Otherwise the
+// actual and difference images are kept as <name>-actual.png and
+// <name>-diff.png (keepImage).
 bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
-                 double allowedFraction, const QString &failurePrefix);
+                 double allowedFraction, const QString &name);
+
+// The same against the reference tests/data/render/<name>.png. With
+// QUELVIN_UPDATE_BASELINES=1 in the environment the reference is written
+// from actual instead (review the picture before committing it).
+bool matchesBaseline(const QImage &actual, const QString &name, int tolerance, double allowedFraction);
 
 // Reads an SGI RGB image as Coin writes it (verbatim or run-length encoded).
 QImage readSgi(const QString &path);

@@ -352,6 +352,12 @@ void TestDocuments::locationField_data()
     QTest::newRow("bare missing path") << absent << QStringList{trying, "warning/Browser/Cant handle \"" + absent + "\""}
                                        << QString();
     QTest::newRow("empty") << QString() << QStringList{"information/HTTP/Invalid URL: "} << QString();
+    QTest::newRow("bare directory name") << data.chopped(1) << QStringList{trying, "warning/Application/Not a file"}
+                                         << QString();
+    // Not typed: a link handed to the window, as a rich-text label would.
+    QTest::newRow("link") << "link:file://" + tour
+                          << QStringList{"information/HTTP/openLink(&link) called", "information/HTTP/call to LoadFile(link)",
+                                         "information/Viewer/" + tour} << tour + " loaded  scheme: 'file'";
 }
 
 void TestDocuments::locationField()
@@ -362,8 +368,12 @@ void TestDocuments::locationField()
     const QStringList before = state();
     answerer->clear();
     QComboBox *location = window->findChild<QComboBox *>("location");
-    location->setEditText(typed);
-    QTest::keyClick(location, Qt::Key_Return);
+    if (typed.startsWith("link:")) {
+        QVERIFY(QMetaObject::invokeMethod(window, "setSource", Q_ARG(QUrl, QUrl(typed.mid(5)))));
+    } else {
+        location->setEditText(typed);
+        QTest::keyClick(location, Qt::Key_Return);
+    }
     QCOMPARE(boxes(), expected);
     if (status.isEmpty()) {
         QCOMPARE(state(), before);

@@ -51,21 +51,6 @@ private slots:
     }
     void init() { server.clearLog(); }
 
-    void idsAreGlobalAndIncreasing()
-    {
-        Http a, b;
-        Recorder ra(&a), rb(&b);
-        const int first = a.setHost("127.0.0.1", server.port());
-        QCOMPARE(b.setHost("127.0.0.1", server.port()), first + 1);
-        QCOMPARE(a.get("/small.wrl"), first + 2);
-        QCOMPARE(b.get("/small.wrl"), first + 3);
-        QVERIFY(ra.log.isEmpty()); // nothing starts before the event loop runs
-        ra.base = rb.base = first;
-        QTRY_VERIFY(ra.done() && rb.done());
-        QCOMPARE(ra.log.join(','), QStringLiteral("+0,-0 ok,+2,200 OK,-2 ok,done ok"));
-        QCOMPARE(rb.log.join(','), QStringLiteral("+1,-1 ok,+3,200 OK,-3 ok,done ok"));
-    }
-
     void fetch_data()
     {
         QTest::addColumn<QString>("path");

@@ -38,7 +38,6 @@ void writeBytes(const QString &path, const QByteArray &bytes)
 class TestLoader : public QObject
 {
     Q_OBJECT
-    const QString failureDir = QDir::currentPath();
     harness::Scratch home;
     std::unique_ptr<harness::Scratch> work;
     TestHttpServer server;
@@ -66,7 +65,7 @@ class TestLoader : public QObject
         const QImage image = harness::grabViewer(viewer);
         const double share = harness::fractionNear(image, image.rect(), colour, 40);
         if (!(present ? share > 0.02 : share < 0.001))
-            image.save(failureDir + "/tst_loader-" + QTest::currentTestFunction() + colour.name() + "-actual.png");
+            harness::keepImage(image, QTest::currentTestFunction() + colour.name() + "-actual");
         return present ? share > 0.02 : share < 0.001;
     }
 
@@ -181,7 +180,7 @@ private slots:
             warm += c.hsvHue() >= 15 && c.hsvHue() <= 65 && c.hsvSaturationF() >= 0.35 && c.valueF() >= 0.2;
         }
         if (QTest::currentDataTag() == QString("corpus") && warm < image.width() * image.height() / 200) {
-            image.save(failureDir + "/tst_loader-corpus-actual.png");
+            harness::keepImage(image, "corpus-actual");
             QFAIL("the corpus picture is not shown");
         }
         QCOMPARE(server.requestLines(), QStringList());

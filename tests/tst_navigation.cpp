@@ -28,7 +28,6 @@ static void moveHeld(QWidget *w, QPoint at)
 class TestNavigation : public QObject
 {
     Q_OBJECT
-    const QString failureDir = QDir::currentPath();
     harness::Scratch scratch;
     harness::ModalAnswerer answerer;
     BrowserWindow *window = new BrowserWindow(QString());
@@ -141,7 +140,7 @@ private slots:
     void cleanup()
     {
         if (QTest::currentTestFailed())
-            last.save(failureDir + "/tst_navigation-" + QTest::currentTestFunction() + "-actual.png");
+            harness::keepImage(last, QString(QTest::currentTestFunction()) + "-actual");
     }
 
     void turns_data()

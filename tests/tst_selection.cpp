@@ -15,7 +15,6 @@
 class TestSelection : public QObject
 {
     Q_OBJECT
-    const QString failureDir = QDir::currentPath();
     harness::Scratch scratch;
     harness::ModalAnswerer answerer;
     BrowserWindow *window = new BrowserWindow(QString());
@@ -76,7 +75,7 @@ private slots:
     void cleanup()
     {
         if (QTest::currentTestFailed())
-            last.save(failureDir + "/tst_selection-" + QTest::currentTestFunction() + "-actual.png");
+            harness::keepImage(last, QString(QTest::currentTestFunction()) + "-actual");
     }
 
     void picking()
