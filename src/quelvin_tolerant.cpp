@@ -361,9 +361,9 @@ QHash<QString, QByteArray> &resolvedFiles()
 class Parser
 {
 public:
-    Parser(QByteArray source, bool vrml2, const QString &location, ReadAccount *account)
-        : text(std::move(source)), data(text.constData()), size(text.size()), vrml2(vrml2),
-          location(location), account(account)
+    Parser(QByteArray source, bool isVrml2, const QString &from, ReadAccount *leftOut)
+        : text(std::move(source)), data(text.constData()), size(text.size()), vrml2(isVrml2),
+          location(from), account(leftOut)
     {
     }
 

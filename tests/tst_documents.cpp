@@ -444,15 +444,15 @@ void TestDocuments::saveThenOpen()
         const bool called = QMetaObject::invokeMethod(window, "save", Qt::DirectConnection, Q_RETURN_ARG(bool, saved));
         setrlimit(RLIMIT_FSIZE, &unlimited);
         const QByteArray after = harness::readBytes(model);
-        const QStringList shown = boxes();
+        const QStringList shownBoxes = boxes();
         const QString status = window->statusBar()->currentMessage();
         if (mounted)
             QProcess::execute("umount", {"-l", folder});
         QVERIFY(called && !saved);
         QCOMPARE(after, bytes);
-        QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].startsWith("warning/Application/Cannot write file " + model + ":\n") && shown[0].endsWith("."),
-                 qPrintable(shown[0]));
+        QCOMPARE(shownBoxes.size(), 1);
+        QVERIFY2(shownBoxes[0].startsWith("warning/Application/Cannot write file " + model + ":\n") && shownBoxes[0].endsWith("."),
+                 qPrintable(shownBoxes[0]));
         QVERIFY(status != model + " saved");
     }
 }
