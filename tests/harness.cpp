@@ -141,6 +141,14 @@ void ModalAnswerer::poll()
 
 // --- Frames ----------------------------------------------------------------
 
+bool shown(QWidget *window, QSize size)
+{
+    if (size.isValid())
+        window->resize(size);
+    window->show();
+    return QTest::qWaitForWindowExposed(window);
+}
+
 QImage grabViewer(Browser *viewer)
 {
     viewer->render();

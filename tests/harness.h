@@ -81,6 +81,9 @@ private:
     QPointer<QWidget> lastHandled;
 };
 
+// Shows a window, at size when one is given; true once it is on screen.
+bool shown(QWidget *window, QSize size = QSize());
+
 // Draws the viewer now and reads back what its window shows on screen.
 QImage grabViewer(Browser *viewer);
 

@@ -314,8 +314,7 @@ void TestDocuments::initTestCase()
     writeVariants(made.path());
     answerer = new harness::ModalAnswerer(this);
     window = new BrowserWindow(QString());
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(harness::shown(window));
 }
 
 void TestDocuments::locationField_data()
@@ -493,8 +492,7 @@ void TestDocuments::fromCommandLine()
     if (geometry >= 0) {
         // Files made to crash: drawn once, where Coin and Mesa would fail.
         // The others stay still, as animations would move them before Save.
-        started->show();
-        QVERIFY(QTest::qWaitForWindowExposed(started));
+        QVERIFY(harness::shown(started));
         (void)harness::grabViewer(started->viewer());
     }
     const QStringList log = linesOf(here.file("quelvinViewer.log"));

@@ -118,8 +118,7 @@ private slots:
             if (!message.isEmpty())
                 messages << message;
         });
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window));
     }
 
     // Every case starts with a green crate opened from a local file.

@@ -31,8 +31,7 @@ private slots:
     {
         window = new BrowserWindow(QString());
         spare = new BrowserWindow(QString());
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window));
     }
 
     void actions();

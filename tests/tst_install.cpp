@@ -127,19 +127,13 @@ private slots:
         const Result install = run(QUELVIN_CMAKE, {"--install", QUELVIN_BUILD_DIR, "--prefix", "/usr"}, {}, env);
         QVERIFY2(install.code == 0, qPrintable(install.output));
         const QString usr = dest.path() + "/usr";
-        QStringList expected{"bin/quelvin", "bin/quelvin-thumbnailer",
-                             "share/applications/org.kestrom.Quelvin.desktop",
-                             "share/metainfo/org.kestrom.Quelvin.metainfo.xml",
-                             "share/mime/packages/quelvin.xml", "share/thumbnailers/quelvin.thumbnailer",
-                             "share/man/man1/quelvin.1", "share/man/man1/quelvin-thumbnailer.1",
-                             "share/icons/hicolor/scalable/apps/quelvin.svg"};
-        for (int size : {16, 32, 48, 64, 128, 256}) {
-            const QString icon = QString("share/icons/hicolor/%1x%1/apps/quelvin.png").arg(size);
-            QCOMPARE(QImage(usr + "/" + icon).size(), QSize(size, size));
-            expected << icon;
-        }
-        for (const QString &file : expected)
-            QVERIFY2(QFileInfo(usr + "/" + file).isFile(), qPrintable(file));
+        // The programs, the thumbnailer entry and the icons; the other files
+        // go through the desktop's validators below.
+        for (const char *file : {"bin/quelvin", "bin/quelvin-thumbnailer", "share/thumbnailers/quelvin.thumbnailer",
+                                 "share/icons/hicolor/scalable/apps/quelvin.svg"})
+            QVERIFY2(QFileInfo(usr + "/" + file).isFile(), file);
+        for (int size : {16, 32, 48, 64, 128, 256})
+            QCOMPARE(QImage(usr + QString("/share/icons/hicolor/%1x%1/apps/quelvin.png").arg(size)).size(), QSize(size, size));
 
         Result check = run("desktop-file-validate", {usr + "/share/applications/org.kestrom.Quelvin.desktop"});
         QVERIFY2(check.code == 0 && !check.output.contains("error:"), qPrintable(check.output));

@@ -91,9 +91,7 @@ private slots:
         loader = viewer->resourceLoader();
         combo = window->findChild<QComboBox *>("location");
         QVERIFY(loader && combo && combo->lineEdit());
-        window->resize(1000, 760);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window, QSize(1000, 760)));
     }
 
     // A working directory per case, so downloads of one case cannot serve

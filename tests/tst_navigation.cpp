@@ -132,9 +132,7 @@ class TestNavigation : public QObject
 private slots:
     void initTestCase()
     {
-        window->resize(1000, 760);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window, QSize(1000, 760)));
     }
 
     void cleanup()

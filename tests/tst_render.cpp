@@ -82,8 +82,7 @@ private slots:
         QVERIFY(inotify_add_watch(watch, QFile::encodeName(modelDir).constData(), IN_CLOSE_WRITE) >= 0);
         window = new BrowserWindow(modelDir + "/18.wrl");
         viewer = window->viewer();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window));
         run("actionSet_window_size", {kBase.width(), kBase.height()});
         QTRY_COMPARE(viewer->getGLWidget()->size(), kBase);
         QTest::mouseClick(viewer->getWidget()->findChildren<QPushButton *>().at(4), Qt::LeftButton);

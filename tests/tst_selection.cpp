@@ -66,9 +66,7 @@ class TestSelection : public QObject
 private slots:
     void initTestCase()
     {
-        window->resize(1000, 760);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window, QSize(1000, 760)));
         QVERIFY(!undeleteOn());
     }
 
