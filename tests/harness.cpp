@@ -298,6 +298,12 @@ void typeLocation(BrowserWindow *window, const QString &text)
     QTest::keyClick(location, Qt::Key_Return);
 }
 
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 QByteArray readBytes(const QString &path)
 {
     QFile file(path);

@@ -117,6 +117,8 @@ QImage readSgi(const QString &path);
 void typeLocation(BrowserWindow *window, const QString &text);
 
 QByteArray readBytes(const QString &path);
+// Writes a file whole; false when it could not.
+bool writeBytes(const QString &path, const QByteArray &bytes);
 
 // Processes events for at least ms milliseconds.
 void settle(int ms = 50);

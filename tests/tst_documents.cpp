@@ -220,18 +220,13 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
 // Writes the variants into dir, with the files they name.
 void writeVariants(const QString &dir)
 {
-    auto write = [&dir](const QString &name, const QByteArray &bytes) {
-        QFile file(dir + "/" + name);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-    };
     for (const auto &variant : variants) {
         QByteArray text = variant.text ? QByteArray(variant.text) : QByteArray();
         if (!variant.text)
             text = QByteArray("Group { children [ ").repeated(10000) + QByteArray("] } ").repeated(10000);
         if (!text.contains("#VRML") && !text.startsWith('<'))
             text.prepend("#VRML V2.0 utf8\n");
-        write(variant.name, text);
+        harness::writeBytes(dir + "/" + variant.name, text);
     }
     mkfifo(QFile::encodeName(dir + "/fifo.wrl").constData(), 0600);
 }

@@ -27,11 +27,6 @@ const QList<QColor> kRobot{Qt::cyan, Qt::yellow, Qt::magenta, kGreen};
 
 QString data(const QString &name) { return harness::sourceDir() + "/tests/data/resources/" + name; }
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
 
 } // namespace
 
@@ -276,7 +271,7 @@ private slots:
         const QByteArray green = harness::readBytes(data("site/img/green.png"));
         const bool planted = request.isEmpty() && !file.isEmpty();
         if (planted)
-            writeBytes(work->file(file), green);
+            QVERIFY(harness::writeBytes(work->file(file), green));
         texture.replace("@USER@", server.baseUrl().replace("http://", "http://user:secret@"));
         server.addRoute("/gen/doc.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 6 }\nShape { appearance Appearance {"
                                         " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
@@ -346,7 +341,8 @@ private slots:
         // A link to the server names its address, known only now.
         QString path = data(document);
         if (harness::readBytes(path).contains("@BASE@"))
-            writeBytes(path = home.file(document), harness::readBytes(path).replace("@BASE@", server.baseUrl().toUtf8()));
+            QVERIFY(harness::writeBytes(path = home.file(document),
+                                        harness::readBytes(path).replace("@BASE@", server.baseUrl().toUtf8())));
         server.addSlow("/remote/far.wrl", 8, 20); // slow enough to see the scene stay meanwhile
         QVERIFY(open(QUrl::fromLocalFile(path).toString()));
         SoSeparator *scene = Browser::loadedScene();

@@ -63,14 +63,10 @@ private slots:
 void TestReading::initTestCase()
 {
     SoDB::init();
-    auto write = [this](const char *name, const QByteArray &text) {
-        QFile file(dir.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-    };
     // A library of several PROTOs, for the EXTERNPROTO rows.
-    write("protos.wrl",
-          "#VRML V2.0 utf8\nPROTO A [ field SFFloat r 1 ] { Sphere { radius IS r } }\n"
-          "PROTO B [ field SFFloat r 1 ] { Box {} }\nPROTO C [ ] { Cone {} }\n");
+    QVERIFY(harness::writeBytes(dir.filePath("protos.wrl"),
+                                "#VRML V2.0 utf8\nPROTO A [ field SFFloat r 1 ] { Sphere { radius IS r } }\n"
+                                "PROTO B [ field SFFloat r 1 ] { Box {} }\nPROTO C [ ] { Cone {} }\n"));
 }
 
 void TestReading::tolerant_data()
@@ -320,8 +316,7 @@ void TestReading::reader()
         head[0] = char(0x01), head[1] = char(0xda), head[3] = 1, head[5] = 2;
         head[6] = char(width >> 8), head[7] = char(width), head[8] = char(height >> 8), head[9] = char(height);
         const QString path = dir.filePath(QString("%1x%2.rgb").arg(width).arg(height));
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(head) == head.size() ? path : QString();
+        return harness::writeBytes(path, head) ? path : QString();
     };
     QCOMPARE(SceneReader::isSafeImage(sgi(4096, 4096)), true);
     QCOMPARE(SceneReader::isSafeImage(sgi(4097, 4096)), false);
