@@ -13,7 +13,8 @@ seed=1
 runs=30000
 if [ "$seconds" -gt 300 ]; then seed=0; runs=-1; fi
 bash scripts/setup.sh clang libclang-rt-14-dev
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELVIN_FUZZ=ON > /dev/null
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELVIN_FUZZ=ON \
+  -DQUELVIN_WERROR="${QUELVIN_WERROR:-OFF}" > /dev/null
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_reader
 seeds="$(mktemp -d)"
 work="$(mktemp -d)"
@@ -24,6 +25,8 @@ for f in $(find ../shared/corpus examples tests/data -type f \( -name '*.wrl' -o
   cp "$f" "$seeds/$i-$(basename "$f")"; i=$((i + 1))
 done
 mkdir -p build-fuzz/crashes
-export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Leaks are failures too, except the libraries' own (tests/lsan.supp).
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 build-fuzz/fuzz_reader -max_total_time="$seconds" -seed="$seed" -runs="$runs" -timeout=10 -rss_limit_mb=3072 -max_len=65536 \
   -artifact_prefix=build-fuzz/crashes/ -print_final_stats=1 "$work" "$seeds" 2>&1 | tail -25

@@ -72,8 +72,6 @@
 
 namespace {
 
-const char *const badData = "unusable geometry data";
-
 // The node types each SFNode field of a VRML 97 node may hold.
 bool fitsField(const SbName &field, SoNode *value)
 {
@@ -231,7 +229,7 @@ void guardIndexedFaceSet(SoVRMLIndexedFaceSet *set, ReadAccount *account)
         changed = true;
     }
     if (changed && account)
-        account->add(badData, "IndexedFaceSet");
+        account->add(LeftOut::UnusableGeometryData, "IndexedFaceSet");
 }
 
 void guardIndexedLineSet(SoVRMLIndexedLineSet *set, ReadAccount *account)
@@ -247,7 +245,7 @@ void guardIndexedLineSet(SoVRMLIndexedLineSet *set, ReadAccount *account)
         changed = true;
     }
     if (changed && account)
-        account->add(badData, "IndexedLineSet");
+        account->add(LeftOut::UnusableGeometryData, "IndexedLineSet");
 }
 
 void guardPointSet(SoVRMLPointSet *set, ReadAccount *account)
@@ -256,7 +254,7 @@ void guardPointSet(SoVRMLPointSet *set, ReadAccount *account)
     if (set->color.getValue() && countOf<SoVRMLColor>(set->color, colorCount) < points) {
         dropAttribute(set->color, nullptr);
         if (account)
-            account->add(badData, "PointSet");
+            account->add(LeftOut::UnusableGeometryData, "PointSet");
     }
 }
 
@@ -297,7 +295,7 @@ void guardElevationGrid(SoVRMLElevationGrid *grid, ReadAccount *account)
         changed = true;
     }
     if (changed && account)
-        account->add(badData, "ElevationGrid");
+        account->add(LeftOut::UnusableGeometryData, "ElevationGrid");
 }
 
 // Coin 4.0.0 takes an inherited switch index modulo the number of children,
@@ -307,7 +305,7 @@ void guardSwitch(SoSFInt32 &which, int children, const char *name, ReadAccount *
     if (which.getValue() == SO_SWITCH_INHERIT && children == 0) {
         which.setValue(SO_SWITCH_NONE);
         if (account)
-            account->add(badData, name);
+            account->add(LeftOut::UnusableGeometryData, name);
     }
 }
 
@@ -943,7 +941,7 @@ void guardScene(SoNode *root, ReadAccount *account)
         if (onPath.contains(edge.to)) {
             toCut.append(edge);
             if (account)
-                account->add("cycle", QString::fromUtf8(edge.to->getName().getString()));
+                account->add(LeftOut::Cycle, QString::fromUtf8(edge.to->getName().getString()));
             continue;
         }
         if (edge.field && edge.from->isOfType(SoVertexShape::getClassTypeId())
@@ -981,7 +979,7 @@ void guardScene(SoNode *root, ReadAccount *account)
                     QString type = QString::fromUtf8(edge.to->getTypeId().getName().getString());
                     if (type.startsWith("VRML"))
                         type.remove(0, 4);
-                    account->add("node of the wrong type|nodes of the wrong type", type);
+                    account->add(LeftOut::WrongNodeType, type);
                 }
                 continue;
             }

@@ -341,8 +341,8 @@ void Loader::attach(const QByteArray &path, SoNode *node, const QString &locatio
         static_cast<SoVRMLImageTexture *>(node)->setImage(image);
     } else if (type == SoVRMLAnchor::getClassTypeId()) {
         if (browser) {
-            SbString location(path.constData());
-            browser->loadURL(location);
+            SbString target(path.constData());
+            browser->loadURL(target);
         }
     } else if (isInline(node)) {
         const ReadingFile inlined(this, SbString(location.toUtf8().constData()), false);

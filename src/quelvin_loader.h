@@ -105,11 +105,11 @@ private:
 class ReadingFile
 {
 public:
-    ReadingFile(Loader *loader, const SbString &location, bool wholeScene)
-        : loader(loader) { loader->beginReading(location, wholeScene); }
+    ReadingFile(Loader *owner, const SbString &location, bool wholeScene)
+        : loader(owner) { owner->beginReading(location, wholeScene); }
     // A document, whose directory its loader has just pushed.
-    explicit ReadingFile(Loader *loader)
-        : loader(loader) { loader->beginReading(loader->topBaseLocation(), true); }
+    explicit ReadingFile(Loader *owner)
+        : loader(owner) { owner->beginReading(owner->topBaseLocation(), true); }
     ~ReadingFile() { loader->endReading(); }
     ReadingFile(const ReadingFile &) = delete;
     ReadingFile &operator=(const ReadingFile &) = delete;

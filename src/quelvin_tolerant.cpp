@@ -37,7 +37,31 @@
 
 // --- Account ---------------------------------------------------------------
 
-void ReadAccount::add(const QString &kind, const QString &name)
+QString leftOutName(LeftOut kind, int count)
+{
+    static const struct { LeftOut kind; const char *one; const char *many; } names[] = {
+        { LeftOut::UnknownField, "unknown field", "unknown fields" },
+        { LeftOut::UnknownNode, "unknown node", "unknown nodes" },
+        { LeftOut::RepeatedField, "repeated field", "repeated fields" },
+        { LeftOut::UnusableFieldValue, "unusable field value", "unusable field values" },
+        { LeftOut::UnusableImage, "unusable image", "unusable images" },
+        { LeftOut::StrayToken, "stray token", "stray tokens" },
+        { LeftOut::X3dStatement, "X3D statement", "X3D statements" },
+        { LeftOut::BrokenReference, "broken reference", "broken references" },
+        { LeftOut::Route, "ROUTE", "ROUTEs" },
+        { LeftOut::RouteFromScript, "ROUTE from a Script", "ROUTEs from Scripts" },
+        { LeftOut::UnresolvedExternProto, "unresolved EXTERNPROTO", "unresolved EXTERNPROTOs" },
+        { LeftOut::UnusableGeometryData, "unusable geometry data", "unusable geometry data" },
+        { LeftOut::Cycle, "cycle", "cycles" },
+        { LeftOut::WrongNodeType, "node of the wrong type", "nodes of the wrong type" },
+    };
+    for (const auto &entry : names)
+        if (entry.kind == kind)
+            return QString::fromLatin1(count == 1 ? entry.one : entry.many);
+    return QString();
+}
+
+void ReadAccount::add(LeftOut kind, const QString &name)
 {
     for (Entry &entry : entries) {
         if (entry.kind == kind) {
@@ -68,7 +92,7 @@ void ReadAccount::merge(const ReadAccount &other)
     }
 }
 
-int ReadAccount::count(const QString &kind) const
+int ReadAccount::count(LeftOut kind) const
 {
     for (const Entry &entry : entries)
         if (entry.kind == kind)
@@ -80,11 +104,7 @@ QString ReadAccount::text() const
 {
     QStringList parts;
     for (const Entry &entry : entries) {
-        // A kind is "singular" or "singular|plural"; most take an s.
-        const QStringList forms = entry.kind.split('|');
-        const QString kind = entry.count == 1 ? forms.first()
-                             : forms.size() > 1 ? forms.at(1) : forms.first() + "s";
-        QString part = QString("%1 %2").arg(entry.count).arg(kind);
+        QString part = QString("%1 %2").arg(entry.count).arg(leftOutName(entry.kind, entry.count));
         if (!entry.names.isEmpty()) {
             // A long list of names says no more than the first few.
             QStringList shown = entry.names.mid(0, 6);
@@ -214,10 +234,11 @@ FieldKind kindOfFieldType(SoType type)
 }
 
 // One instance per built-in type, kept for the run: Coin says which fields
-// a type has only through an instance.
+// a type has only through an instance. The table itself is never destroyed,
+// so that what it holds stays reachable to the end (no leak, for a checker).
 const NodeType *builtinType(const QByteArray &name, bool vrml2)
 {
-    static QHash<QByteArray, NodeType *> cache;
+    static QHash<QByteArray, NodeType *> &cache = *new QHash<QByteArray, NodeType *>;
     const QByteArray key = (vrml2 ? "2" : "1") + name;
     auto it = cache.find(key);
     if (it != cache.end())
@@ -356,9 +377,9 @@ QHash<QString, QByteArray> &resolvedFiles()
 class Parser
 {
 public:
-    Parser(QByteArray source, bool vrml2, const QString &location, ReadAccount *account)
-        : text(std::move(source)), data(text.constData()), size(text.size()), vrml2(vrml2),
-          location(location), account(account)
+    Parser(QByteArray source, bool isVrml2, const QString &from, ReadAccount *leftOut)
+        : text(std::move(source)), data(text.constData()), size(text.size()), vrml2(isVrml2),
+          location(from), account(leftOut)
     {
     }
 
@@ -710,7 +731,7 @@ int Parser::statements(bool inProtoBody)
             cut(stray.begin, end);
             strays++;
             if (account)
-                account->add("stray token", QString::fromUtf8(word(stray)).left(20));
+                account->add(LeftOut::StrayToken, QString::fromUtf8(word(stray)).left(20));
         }
     }
     return kept;
@@ -764,7 +785,7 @@ bool Parser::statement(bool inProtoBody)
             cut(token.begin, end);
             pos = end;
             if (account)
-                account->add("X3D statement", QString::fromUtf8(word(token)));
+                account->add(LeftOut::X3dStatement, QString::fromUtf8(word(token)));
             return true;
         }
     }
@@ -801,7 +822,7 @@ bool Parser::nodeStatement(Place place)
         if (it == names.constEnd() || it.value() != Closed) {
             cut(token.begin, name.end, replacementFor(place));
             if (account)
-                account->add("broken reference", QString::fromUtf8(ref));
+                account->add(LeftOut::BrokenReference, QString::fromUtf8(ref));
         } else {
             lastNodeKept = true;
         }
@@ -867,7 +888,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
             names.insert(defName, Dropped);
         cut(start, typeToken.end, replacementFor(place));
         if (account)
-            account->add("unknown node", QString::fromUtf8(typeName));
+            account->add(LeftOut::UnknownNode, QString::fromUtf8(typeName));
         return;
     }
     if (!type) {
@@ -887,7 +908,7 @@ void Parser::node(int start, const QByteArray &defName, Place place)
         }
         dropNode(start, place, defName);
         if (account)
-            account->add("unknown node", QString::fromUtf8(typeName));
+            account->add(LeftOut::UnknownNode, QString::fromUtf8(typeName));
         return;
     }
     const Token brace = next();
@@ -926,7 +947,7 @@ void Parser::nodeBody(const NodeType *type)
             pos = end;
             cut(token.begin, end);
             if (account)
-                account->add("stray token", QString::fromUtf8(word(token)).left(20));
+                account->add(LeftOut::StrayToken, QString::fromUtf8(word(token)).left(20));
             continue;
         }
         if (vrml2 && (is(token, "ROUTE") || is(token, "PROTO") || is(token, "EXTERNPROTO"))) {
@@ -958,7 +979,7 @@ void Parser::nodeBody(const NodeType *type)
                 pos = end;
                 cut(start, end);
                 if (account)
-                    account->add("stray token", QString::fromUtf8(word(token)));
+                    account->add(LeftOut::StrayToken, QString::fromUtf8(word(token)));
             }
             continue;
         }
@@ -978,7 +999,7 @@ void Parser::nodeBody(const NodeType *type)
             }
             cut(token.begin, end);
             if (account)
-                account->add("repeated field", QString::fromUtf8(field));
+                account->add(LeftOut::RepeatedField, QString::fromUtf8(field));
             continue;
         }
         given.insert(field);
@@ -989,7 +1010,7 @@ void Parser::nodeBody(const NodeType *type)
                 || !isTarget(word(target), fieldTypeName(type, field, declaredTypes))) {
                 cut(token.begin, target.kind == Id ? target.end : after.end);
                 if (account)
-                    account->add("unknown field", QString::fromUtf8(field));
+                    account->add(LeftOut::UnknownField, QString::fromUtf8(field));
             }
             continue;
         }
@@ -1005,14 +1026,14 @@ void Parser::nodeBody(const NodeType *type)
             const int end = skipValue();
             cut(token.begin, end);
             if (account)
-                account->add("unknown field", QString::fromUtf8(field));
+                account->add(LeftOut::UnknownField, QString::fromUtf8(field));
             continue;
         }
         if (!fieldValue(kind, field, token.begin)) {
             const int end = skipValue();
             cut(token.begin, end);
             if (account)
-                account->add("unusable field value", QString::fromUtf8(field));
+                account->add(LeftOut::UnusableFieldValue, QString::fromUtf8(field));
         }
     }
 }
@@ -1119,7 +1140,7 @@ void Parser::imageValue(int valueStart)
     if (bad) {
         cut(valueStart, end, " 0 0 0");
         if (account)
-            account->add("unusable image");
+            account->add(LeftOut::UnusableImage);
     }
 }
 
@@ -1183,7 +1204,7 @@ bool Parser::fieldValue(FieldKind kind, const QByteArray &field, int fieldStart)
                     pos = end;
                     cut(t.begin, end);
                     if (account)
-                        account->add("stray token", QString::fromUtf8(word(t)).left(20));
+                        account->add(LeftOut::StrayToken, QString::fromUtf8(word(t)).left(20));
                 }
             }
             leave();
@@ -1208,7 +1229,7 @@ void Parser::route()
         pos = keyword.end;
         cut(keyword.begin, keyword.end);
         if (account)
-            account->add("ROUTE");
+            account->add(LeftOut::Route);
         return;
     }
     const QByteArray fromNode = word(from).split('.').value(0);
@@ -1220,7 +1241,7 @@ void Parser::route()
     if (fromState != Closed || toState != Closed) {
         cut(keyword.begin, target.end);
         if (account)
-            account->add("ROUTE", QString::fromUtf8(fromState != Closed ? fromNode : toNode));
+            account->add(LeftOut::Route, QString::fromUtf8(fromState != Closed ? fromNode : toNode));
     } else if (scripts.contains(fromNode) && feedsGeometryData(word(target))) {
         // Coin 4.0.0 runs no script here (it finds no JavaScript engine),
         // so a Script's outputs keep their empty first values; routed into
@@ -1228,7 +1249,7 @@ void Parser::route()
         // and the next frame crashes.
         cut(keyword.begin, target.end);
         if (account)
-            account->add("ROUTE from a Script|ROUTEs from Scripts", QString::fromUtf8(fromNode));
+            account->add(LeftOut::RouteFromScript, QString::fromUtf8(fromNode));
     }
 }
 
@@ -1290,7 +1311,7 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
             if (cutUnknown)
                 cut(keyword.begin, end);
             if (account)
-                account->add("unknown field", QString::fromUtf8(word(keyword)));
+                account->add(LeftOut::UnknownField, QString::fromUtf8(word(keyword)));
             continue;
         }
         next();
@@ -1329,7 +1350,7 @@ bool Parser::interfaceDeclarations(bool withValues, bool cutUnknown,
             if (cutUnknown)
                 cut(keyword.begin, std::max(end, nameToken.end));
             if (account)
-                account->add("unknown field", QString::fromUtf8(name));
+                account->add(LeftOut::UnknownField, QString::fromUtf8(name));
         } else {
             fields->insert(name, kind);
             if (types)
@@ -1487,7 +1508,7 @@ void Parser::externProto()
         if (!scopes.last().protos.contains(name))
             scopes.last().protos.insert(name, declaredType);
         if (account)
-            account->add("unresolved EXTERNPROTO", QString::fromUtf8(name));
+            account->add(LeftOut::UnresolvedExternProto, QString::fromUtf8(name));
     }
     if (scopes.size() == 1 && !topProtoNames.contains(name))
         topProtoNames.append(name);

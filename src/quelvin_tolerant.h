@@ -6,23 +6,45 @@
 #include <QString>
 #include <QStringList>
 
+// The kinds of thing reading a scene can leave out; each has one singular
+// and one plural name for the log (leftOutName).
+enum class LeftOut {
+    UnknownField,
+    UnknownNode,
+    RepeatedField,
+    UnusableFieldValue,
+    UnusableImage,
+    StrayToken,
+    X3dStatement,
+    BrokenReference,
+    Route,
+    RouteFromScript,
+    UnresolvedExternProto,
+    UnusableGeometryData,
+    Cycle,
+    WrongNodeType,
+};
+
+// "unknown field" for one, "unknown fields" for more.
+QString leftOutName(LeftOut kind, int count);
+
 // What reading a scene had to leave out, by kind, with the names met, so
 // that the viewer log can say why a model shows less than its file holds.
 class ReadAccount
 {
 public:
-    void add(const QString &kind, const QString &name = QString());
+    void add(LeftOut kind, const QString &name = QString());
     void merge(const ReadAccount &other);
     bool isEmpty() const { return entries.isEmpty(); }
     void clear() { entries.clear(); }
-    int count(const QString &kind) const;
+    int count(LeftOut kind) const;
     // "left out: 3 unknown fields (metadata, transparency), 1 unknown node (OrthoViewpoint)"
     QString text() const;
 
 private:
     struct Entry
     {
-        QString kind;
+        LeftOut kind;
         int count;
         QStringList names;
     };

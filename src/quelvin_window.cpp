@@ -50,7 +50,7 @@ QString shownUrl(const QUrl &url)
 class RedrawOnExpose : public QObject
 {
 public:
-    RedrawOnExpose(Browser *viewer, QObject *parent) : QObject(parent), viewer(viewer) {}
+    RedrawOnExpose(Browser *shown, QObject *parent) : QObject(parent), viewer(shown) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSpinBox>
 #include <QtEndian>
@@ -141,6 +142,14 @@ void ModalAnswerer::poll()
 
 // --- Frames ----------------------------------------------------------------
 
+bool shown(QWidget *window, QSize size)
+{
+    if (size.isValid())
+        window->resize(size);
+    window->show();
+    return QTest::qWaitForWindowExposed(window);
+}
+
 QImage grabViewer(Browser *viewer)
 {
     viewer->render();
@@ -169,8 +178,19 @@ double fractionNear(const QImage &image, const QRect &rect, QColor colour, int t
     return double(hits) / double(area.width() * area.height());
 }
 
+QString keepImage(const QImage &image, const QString &name)
+{
+    const QString dir = QString(QUELVIN_TEST_OUTPUT_DIR) + "/" + QCoreApplication::applicationName();
+    QDir().mkpath(dir);
+    QString file = name;
+    file.replace(QRegularExpression("[^A-Za-z0-9_.-]+"), "_");
+    const QString path = dir + "/" + file + ".png";
+    image.save(path);
+    return path;
+}
+
 bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
-                 double allowedFraction, const QString &failurePrefix)
+                 double allowedFraction, const QString &name)
 {
     bool same = actual.size() == reference.size();
     QImage diff(actual.size(), QImage::Format_RGB32);
@@ -179,9 +199,7 @@ bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
         int bad = 0;
         for (int y = 0; y < actual.height(); ++y) {
             for (int x = 0; x < actual.width(); ++x) {
-                const QColor a = actual.pixelColor(x, y);
-                const QColor r = reference.pixelColor(x, y);
-                if (!near(a, r, tolerance)) {
+                if (!near(actual.pixelColor(x, y), reference.pixelColor(x, y), tolerance)) {
                     ++bad;
                     diff.setPixelColor(x, y, Qt::white);
                 }
@@ -190,12 +208,20 @@ bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
         same = double(bad) <= allowedFraction * actual.width() * actual.height();
     }
     if (!same) {
-        actual.save(failurePrefix + "-actual.png");
-        diff.save(failurePrefix + "-diff.png");
-        qWarning("image mismatch: see %s-actual.png and %s-diff.png",
-                 qPrintable(failurePrefix), qPrintable(failurePrefix));
+        const QString kept = keepImage(actual, name + "-actual");
+        keepImage(diff, name + "-diff");
+        qWarning("image %s does not match: see %s and its -diff", qPrintable(name), qPrintable(kept));
     }
     return same;
+}
+
+bool matchesBaseline(const QImage &actual, const QString &name, int tolerance, double allowedFraction)
+{
+    const QString path = sourceDir() + "/tests/data/render/" + name + ".png";
+    if (qEnvironmentVariableIntValue("QUELVIN_UPDATE_BASELINES"))
+        return actual.save(path);
+    const QImage reference = QImage(path).convertToFormat(QImage::Format_RGB32);
+    return imagesMatch(actual.convertToFormat(QImage::Format_RGB32), reference, tolerance, allowedFraction, name);
 }
 
 QImage readSgi(const QString &path)
@@ -271,6 +297,12 @@ void typeLocation(BrowserWindow *window, const QString &text)
     QComboBox *location = window->findChild<QComboBox *>("location");
     location->lineEdit()->setText(text);
     QTest::keyClick(location, Qt::Key_Return);
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray readBytes(const QString &path)

@@ -82,6 +82,9 @@ private:
     QPointer<QWidget> lastHandled;
 };
 
+// Shows a window, at size when one is given; true once it is on screen.
+bool shown(QWidget *window, QSize size = QSize());
+
 // Draws the viewer now and reads back what its window shows on screen.
 QImage grabViewer(Browser *viewer);
 
@@ -90,11 +93,21 @@ QImage grabViewer(Browser *viewer);
 double fractionNear(const QImage &image, const QRect &rect, QColor colour, int tolerance);
 bool near(QColor a, QColor b, int tolerance);
 
-// Compares two images of one size; returns the largest per-channel
-// difference met by more than allowedFraction of the pixels, writing
-// actual and difference images next to reference when they do not match.
+// Keeps an image a failing test produced in the test's output folder
+// (tests/output/<suite>/ in the build tree, never /tmp); returns its path.
+QString keepImage(const QImage &image, const QString &name);
+
+// Compares two images of one size: true when no more than allowedFraction of
+// the pixels differ by more than tolerance in a channel. Otherwise the
+// actual and difference images are kept as <name>-actual.png and
+// <name>-diff.png (keepImage).
 bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
-                 double allowedFraction, const QString &failurePrefix);
+                 double allowedFraction, const QString &name);
+
+// The same against the reference tests/data/render/<name>.png. With
+// QUELVIN_UPDATE_BASELINES=1 in the environment the reference is written
+// from actual instead (review the picture before committing it).
+bool matchesBaseline(const QImage &actual, const QString &name, int tolerance, double allowedFraction);
 
 // Reads an SGI RGB image as Coin writes it (verbatim or run-length encoded).
 QImage readSgi(const QString &path);
@@ -105,6 +118,8 @@ QImage readSgi(const QString &path);
 void typeLocation(BrowserWindow *window, const QString &text);
 
 QByteArray readBytes(const QString &path);
+// Writes a file whole; false when it could not.
+bool writeBytes(const QString &path, const QByteArray &bytes);
 
 // A mouse move with the left button held (QTest's moves carry no button).
 void moveHeld(QWidget *w, QPoint at);

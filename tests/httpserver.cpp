@@ -17,7 +17,8 @@ QString pathOf(const QString &target)
 
 QByteArray statusHead(int status, const QByteArray &contentType, qint64 length)
 {
-    static const QHash<int, QByteArray> reasons{{200, "OK"}, {302, "Found"}, {401, "Unauthorized"},
+    static const QHash<int, QByteArray> reasons{{200, "OK"}, {204, "No Content"}, {302, "Found"},
+                                                {304, "Not Modified"}, {401, "Unauthorized"},
                                                 {404, "Not Found"}, {500, "Internal Server Error"}};
     // Without a challenge the client would not take a 401 for one.
     const QByteArray challenge = status == 401 ? "WWW-Authenticate: Basic realm=\"test\"\r\n" : "";
@@ -99,6 +100,15 @@ void TestHttpServer::onReadyRead(QTcpSocket *socket)
 
 void TestHttpServer::answer(QTcpSocket *socket, const QString &path)
 {
+    if (m_hangUps.contains(path))
+        return socket->disconnectFromHost();
+    if (m_stalls.contains(path)) {
+        const int sent = m_stalls.value(path);
+        const QByteArray body = generatedBody(qMax(2 * sent, 1024));
+        if (sent >= 0)
+            socket->write(statusHead(200, "application/octet-stream", body.size()) + "\r\n" + body.left(sent));
+        return;    // silent from here on, until the client gives up
+    }
     const QString location = m_redirects.value(path);
     if (!location.isEmpty()) {
         const QByteArray body = "Moved to " + location.toUtf8() + "\n";

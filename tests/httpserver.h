@@ -1,7 +1,8 @@
 // A tiny HTTP/1.1 server for tests, living in the test's own event loop on
 // 127.0.0.1 (an ephemeral port unless one is asked for). Every response
 // carries "Connection: close", so each request has a connection of its own.
-// Paths can be made to misbehave (redirect, drop mid-body, trickle slowly)
+// Paths can be made to misbehave (redirect, drop mid-body, trickle slowly,
+// fall silent, hang up)
 // and every request is logged.
 #ifndef QUELVIN_TEST_HTTPSERVER_H
 #define QUELVIN_TEST_HTTPSERVER_H
@@ -48,6 +49,12 @@ public:
     // Paths with neither a route nor a file get a generated body for both of
     // these, large enough for the behaviour to show.
     void addSlow(const QString &path, int chunkBytes, int intervalMs) { m_slow.insert(path, {chunkBytes, intervalMs}); }
+    // Sends the start of a response and then nothing more, holding the
+    // connection open: before the status line (-1), after the header (0),
+    // or after that many bytes of the body.
+    void addStall(const QString &path, int bodyBytes) { m_stalls.insert(path, bodyBytes); }
+    // Closes the connection without a byte of response.
+    void addHangUp(const QString &path) { m_hangUps.insert(path, true); }
 
     // Log in arrival order; authorizations() has one entry per request
     // (empty when it had no Authorization header).
@@ -72,6 +79,8 @@ private:
     QHash<QString, QString> m_redirects;
     QHash<QString, int> m_drops;
     QHash<QString, QPair<int, int>> m_slow;
+    QHash<QString, int> m_stalls;
+    QHash<QString, bool> m_hangUps;
     QHash<QTcpSocket *, QByteArray> m_inboxes; // of the open connections
     QStringList m_requestLines, m_paths;
     QList<QByteArray> m_authorizations;

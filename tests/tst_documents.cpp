@@ -187,26 +187,13 @@ QString expectedLeftOut(const QString &path)
     return QString();
 }
 
-// Files written the way others write them, and the crash families of Coin
-// 4.0.0, each in a small file: name, text (after the header unless it has
-// its own), what the log says was left out ("" for nothing, "refused" for
+// The crash families of Coin 4.0.0, each in a small file (what reading makes
+// of each construct is tst_reading's): name, text (after the header unless it
+// has its own), what the log says was left out ("" for nothing, "refused" for
 // a file that must give "Cannot load file"), geometry nodes shown.
 const struct { const char *name; const char *text; const char *leftOut; int geometry; } variants[] = {
-    {"x3d_fields.wrl", "Shape { geometry Box {} }\nBackground { skyColor 0 0 1 transparency 0.5 }\n"
-     "Shape { geometry Cylinder { solid FALSE } metadata MetadataString { value \"x\" } }",
-     "left out: 3 unknown fields (transparency, solid, metadata)", 2},
-    {"unknown_nodes.wrl", "OrthoViewpoint { position 0 0 5 }\nDEF T Transform { children [ DEF A CADPart { c [ DEF B Box {} ] } "
-     "Shape { geometry Sphere {} } Shape { geometry USE B } ] }\nROUTE A.x TO T.set_scale",
-     "left out: 2 unknown nodes (OrthoViewpoint, CADPart), 1 broken reference (B), 1 ROUTE (A)", 1},
-    {"x3d_statements.wrl", "PROFILE Immersive\nCOMPONENT Geospatial:1\nMETA \"author\" \"x\"\n"
-     "DEF A Shape { geometry Box {} }\nEXPORT A AS B", "left out: 4 X3D statements (PROFILE, COMPONENT, META, EXPORT)", 1},
-    {"urn_externproto.wrl", "EXTERNPROTO Ball [ field SFFloat r ] [ \"urn:web3d:ball\", \"ball_proto.wrl#Ball\" ]\nBall { r 2 }", "", 1},
-    {"missing_externproto.wrl", "EXTERNPROTO Gone [ exposedField SFVec3f size field MFNode parts ] \"missing.wrl\"\n"
-     "Gone { size 1 2 3 }\nShape { geometry Box {} }", "left out: 1 unresolved EXTERNPROTO (Gone)", 1},
     {"self_externproto.wrl", "EXTERNPROTO Me [ ] \"self_externproto.wrl\"\nMe {}\nShape { geometry Box {} }",
      "left out: 1 unresolved EXTERNPROTO (Me)", 1},
-    {"old_header.wrl", "\xEF\xBB\xBF#VRML V2.0\nShape { geometry Box {} }", "", 1},
-    {"vrml1_backslash.wrl", "#VRML V1.0 ascii\nSeparator { Info { string \"C:\\models\\\" \n } Cube {} }", "", 0},
     {"deep.wrl", nullptr, "refused", 0},
     {"proto_self_use.wrl", "PROTO P [ field SFFloat f 1 ] { DEF S Script { field SFFloat f IS f field SFNode me USE S } }\n"
      "P {}\nShape { geometry Box {} }", "left out: 1 broken reference (S)", 1},
@@ -215,7 +202,7 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "normal Normal { vector [0 0 1] } texCoord TextureCoordinate { point [0 0] } } }\n"
      "Shape { geometry IndexedLineSet { coord Coordinate { point [0 0 0, 1 1 1] } coordIndex [0 1 -1] "
      "colorPerVertex FALSE color Color { color [] } } }",
-     "left out: 2 unusable geometry datas (IndexedFaceSet, IndexedLineSet)", 2},
+     "left out: 2 unusable geometry data (IndexedFaceSet, IndexedLineSet)", 2},
     {"wrong_types.wrl", "Shape { geometry Text { string \"a\" fontStyle Color { color [1 0 0] } } }\n"
      "Shape { geometry IndexedFaceSet { coord WorldInfo {} coordIndex [0 1 2] } }",
      "left out: 2 nodes of the wrong type (Color, WorldInfo), 1 unusable geometry data (IndexedFaceSet)", 2},
@@ -255,11 +242,6 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
 // Writes the variants into dir, with the files they name.
 void writeVariants(const QString &dir)
 {
-    auto write = [&dir](const QString &name, const QByteArray &bytes) {
-        QFile file(dir + "/" + name);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-    };
     for (const auto &variant : variants) {
         QByteArray text = variant.text ? QByteArray(variant.text) : QByteArray();
         if (!variant.text)
@@ -267,9 +249,8 @@ void writeVariants(const QString &dir)
         if (!text.contains("#VRML") && !text.startsWith('<') && !text.startsWith("#Inventor")
             && !QByteArray(variant.name).startsWith("headerless"))
             text.prepend("#VRML V2.0 utf8\n");
-        write(variant.name, text);
+        harness::writeBytes(dir + "/" + variant.name, text);
     }
-    write("ball_proto.wrl", "#VRML V2.0 utf8\nPROTO Ball [ field SFFloat r 1 ] { Shape { geometry Sphere { radius IS r } } }\n");
     mkfifo(QFile::encodeName(dir + "/fifo.wrl").constData(), 0600);
 }
 
@@ -351,8 +332,7 @@ void TestDocuments::initTestCase()
     writeVariants(made.path());
     answerer = new harness::ModalAnswerer(this);
     window = new BrowserWindow(QString());
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(harness::shown(window));
 }
 
 void TestDocuments::locationField_data()
@@ -375,6 +355,12 @@ void TestDocuments::locationField_data()
     QTest::newRow("bare missing path") << absent << QStringList{trying, "warning/Browser/Cant handle \"" + absent + "\""}
                                        << QString();
     QTest::newRow("empty") << QString() << QStringList{"information/HTTP/Invalid URL: "} << QString();
+    QTest::newRow("bare directory name") << data.chopped(1) << QStringList{trying, "warning/Application/Not a file"}
+                                         << QString();
+    // Not typed: a link handed to the window, as a rich-text label would.
+    QTest::newRow("link") << "link:file://" + tour
+                          << QStringList{"information/HTTP/openLink(&link) called", "information/HTTP/call to LoadFile(link)",
+                                         "information/Viewer/" + tour} << tour + " loaded  scheme: 'file'";
 }
 
 void TestDocuments::locationField()
@@ -385,8 +371,12 @@ void TestDocuments::locationField()
     const QStringList before = state();
     answerer->clear();
     QComboBox *location = window->findChild<QComboBox *>("location");
-    location->setEditText(typed);
-    QTest::keyClick(location, Qt::Key_Return);
+    if (typed.startsWith("link:")) {
+        QVERIFY(QMetaObject::invokeMethod(window, "setSource", Q_ARG(QUrl, QUrl(typed.mid(5)))));
+    } else {
+        location->setEditText(typed);
+        QTest::keyClick(location, Qt::Key_Return);
+    }
     QCOMPARE(boxes(), expected);
     if (status.isEmpty()) {
         QCOMPARE(state(), before);
@@ -457,15 +447,15 @@ void TestDocuments::saveThenOpen()
         const bool called = QMetaObject::invokeMethod(window, "save", Qt::DirectConnection, Q_RETURN_ARG(bool, saved));
         setrlimit(RLIMIT_FSIZE, &unlimited);
         const QByteArray after = harness::readBytes(model);
-        const QStringList shown = boxes();
+        const QStringList shownBoxes = boxes();
         const QString status = window->statusBar()->currentMessage();
         if (mounted)
             QProcess::execute("umount", {"-l", folder});
         QVERIFY(called && !saved);
         QCOMPARE(after, bytes);
-        QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].startsWith("warning/Application/Cannot write file " + model + ":\n") && shown[0].endsWith("."),
-                 qPrintable(shown[0]));
+        QCOMPARE(shownBoxes.size(), 1);
+        QVERIFY2(shownBoxes[0].startsWith("warning/Application/Cannot write file " + model + ":\n") && shownBoxes[0].endsWith("."),
+                 qPrintable(shownBoxes[0]));
         QVERIFY(status != model + " saved");
     }
 }
@@ -520,8 +510,7 @@ void TestDocuments::fromCommandLine()
     if (geometry >= 0) {
         // Files made to crash: drawn once, where Coin and Mesa would fail.
         // The others stay still, as animations would move them before Save.
-        started->show();
-        QVERIFY(QTest::qWaitForWindowExposed(started));
+        QVERIFY(harness::shown(started));
         (void)harness::grabViewer(started->viewer());
     }
     const QStringList log = linesOf(here.file("quelvinViewer.log"));

@@ -67,7 +67,6 @@ class TestDownload : public QObject
     // Sockets belong to the network they were made in, so the suite moves
     // into its own before it makes any.
     const bool isolated = ownNetwork();
-    const QString failureDir = QDir::currentPath();
     harness::Scratch home;
     TestHttpServer server;
     std::unique_ptr<TestHttpServer> standardPort; // on 80, where the suite is isolated
@@ -96,7 +95,7 @@ class TestDownload : public QObject
         const QImage image = harness::grabViewer(window->viewer());
         if (harness::fractionNear(image, image.rect(), colour, 40) > 0.02)
             return true;
-        image.save(failureDir + "/tst_download-" + QTest::currentDataTag() + "-actual.png");
+        harness::keepImage(image, QString(QTest::currentDataTag()) + "-actual");
         return false;
     }
 
@@ -119,8 +118,7 @@ private slots:
             if (!message.isEmpty())
                 messages << message;
         });
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window));
     }
 
     // Every case starts with a green crate opened from a local file.

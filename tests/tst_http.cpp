@@ -39,23 +39,17 @@ private slots:
         server.addRedirect("/moved.wrl", "/small.wrl");
         server.addDrop("/cut.wrl", 1000);
         server.addSlow("/slow.wrl", 1024, 20);
+        server.addStall("/silent.wrl", -1);
+        server.addStall("/header-only.wrl", 0);
+        server.addStall("/half.wrl", 500);
+        server.addHangUp("/hang-up.wrl");
+        server.addRoute("/empty.wrl", "", "model/vrml");
+        server.addRoute("/no-content.wrl", "", "model/vrml", 204);
+        server.addRoute("/not-modified.wrl", "", "model/vrml", 304);
+        // A server that falls silent ends the GET a second later.
+        Http::stallTimeoutMs = 1000;
     }
     void init() { server.clearLog(); }
-
-    void idsAreGlobalAndIncreasing()
-    {
-        Http a, b;
-        Recorder ra(&a), rb(&b);
-        const int first = a.setHost("127.0.0.1", server.port());
-        QCOMPARE(b.setHost("127.0.0.1", server.port()), first + 1);
-        QCOMPARE(a.get("/small.wrl"), first + 2);
-        QCOMPARE(b.get("/small.wrl"), first + 3);
-        QVERIFY(ra.log.isEmpty()); // nothing starts before the event loop runs
-        ra.base = rb.base = first;
-        QTRY_VERIFY(ra.done() && rb.done());
-        QCOMPARE(ra.log.join(','), QStringLiteral("+0,-0 ok,+2,200 OK,-2 ok,done ok"));
-        QCOMPARE(rb.log.join(','), QStringLiteral("+1,-1 ok,+3,200 OK,-3 ok,done ok"));
-    }
 
     void fetch_data()
     {
@@ -68,6 +62,13 @@ private slots:
         QTest::newRow("404") << "/nowhere.wrl" << false << "+1,404 Not Found,-1 ok,done ok" << QByteArray("Not Found\n");
         QTest::newRow("302, not followed") << "/moved.wrl" << false << "+1,302 Found,-1 ok,done ok" << QByteArray("Moved to /small.wrl\n");
         QTest::newRow("dropped mid-body") << "/cut.wrl" << false << "+1,200 OK,-1 error,done error" << QByteArray();
+        QTest::newRow("no body") << "/empty.wrl" << false << "+1,200 OK,-1 ok,done ok" << QByteArray("");
+        QTest::newRow("204") << "/no-content.wrl" << false << "+1,204 No Content,-1 ok,done ok" << QByteArray("");
+        QTest::newRow("304") << "/not-modified.wrl" << false << "+1,304 Not Modified,-1 ok,done ok" << QByteArray("");
+        QTest::newRow("hung up before the status line") << "/hang-up.wrl" << false << "+1,-1 error,done error" << QByteArray();
+        QTest::newRow("silent before the status line") << "/silent.wrl" << false << "+1,-1 error,done error" << QByteArray();
+        QTest::newRow("silent after the header") << "/header-only.wrl" << false << "+1,200 OK,-1 error,done error" << QByteArray();
+        QTest::newRow("silent mid-body") << "/half.wrl" << false << "+1,200 OK,-1 error,done error" << QByteArray();
     }
     void fetch()
     {
@@ -88,8 +89,10 @@ private slots:
         QCOMPARE(rec.log.join(','), "+0,-0 ok," + log);
         if (!body.isNull())
             QCOMPARE(withUser ? device.data() : http.readAll(), body);
-        QCOMPARE(server.requestLines(), QStringList("GET " + path + " HTTP/1.1"));
-        QCOMPARE(server.authorizations(), QList<QByteArray>{ withUser ? "Basic YWxpY2U6c2VjcmV0" : "" });
+        // Qt sends a GET again, once, over a connection closed before any answer.
+        const int sent = path == "/hang-up.wrl" ? 2 : 1;
+        QCOMPARE(server.requestLines(), QVector<QString>(sent, "GET " + path + " HTTP/1.1").toList());
+        QCOMPARE(server.authorizations(), QVector<QByteArray>(sent, withUser ? "Basic YWxpY2U6c2VjcmV0" : "").toList());
     }
 
     void abort_data()

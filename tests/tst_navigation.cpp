@@ -22,7 +22,6 @@ using harness::moveHeld;
 class TestNavigation : public QObject
 {
     Q_OBJECT
-    const QString failureDir = QDir::currentPath();
     harness::Scratch scratch;
     harness::ModalAnswerer answerer;
     BrowserWindow *window = new BrowserWindow(QString());
@@ -118,15 +117,13 @@ class TestNavigation : public QObject
 private slots:
     void initTestCase()
     {
-        window->resize(1000, 760);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window, QSize(1000, 760)));
     }
 
     void cleanup()
     {
         if (QTest::currentTestFailed())
-            last.save(failureDir + "/tst_navigation-" + QTest::currentTestFunction() + "-actual.png");
+            harness::keepImage(last, QString(QTest::currentTestFunction()) + "-actual");
     }
 
     void turns_data()

@@ -15,7 +15,6 @@
 class TestSelection : public QObject
 {
     Q_OBJECT
-    const QString failureDir = QDir::currentPath();
     harness::Scratch scratch;
     harness::ModalAnswerer answerer;
     BrowserWindow *window = new BrowserWindow(QString());
@@ -67,16 +66,14 @@ class TestSelection : public QObject
 private slots:
     void initTestCase()
     {
-        window->resize(1000, 760);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(harness::shown(window, QSize(1000, 760)));
         QVERIFY(!undeleteOn());
     }
 
     void cleanup()
     {
         if (QTest::currentTestFailed())
-            last.save(failureDir + "/tst_selection-" + QTest::currentTestFunction() + "-actual.png");
+            harness::keepImage(last, QString(QTest::currentTestFunction()) + "-actual");
     }
 
     void picking()

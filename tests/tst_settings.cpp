@@ -64,9 +64,7 @@ void TestSettings::restartOfTheProgram()
     harness::ModalAnswerer answerer;
     auto *window = new BrowserWindow(QString());   // never deleted: the viewer outlives it
     window->move(123, 87);
-    window->resize(640, 480);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(harness::shown(window, QSize(640, 480)));
     QStringList paths;   // newest first
     for (int i = 1; i <= 25; ++i) {
         paths.prepend(scratch.file(QString("f%1.wrl").arg(i)));
