@@ -35,7 +35,7 @@ namespace {
 class FirstFrame : public QObject
 {
 public:
-    FirstFrame(QMainWindow *window, SoGLRenderAction *action) : window(window)
+    FirstFrame(QMainWindow *shown, SoGLRenderAction *action) : window(shown)
     {
         action->addPreRenderCallback(&FirstFrame::preRender, this);
         qApp->installEventFilter(this);

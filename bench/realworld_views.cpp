@@ -101,7 +101,8 @@ void view(const QString &path, const QString &imageDir)
     bool refused = false;
     QStringList boxes;
     for (const harness::Box &box : answerer.boxes) {
-        refused = refused || box.text.contains("Cannot load file") || box.text.startsWith("Cannot read file");
+        refused = refused || box.text.contains("Cannot load file")
+            || box.text.startsWith("Cannot read file");
         boxes << oneLine(box.title + ": " + box.text);
     }
     const bool loaded = !refused && Browser::loadedScene() != nullptr;

@@ -672,11 +672,11 @@ bool guardNonIndexedShape(SoNonIndexedShape *shape, const InForce &in)
         const long long perRow = std::max(0, int(mesh->verticesPerRow.getValue()));
         long long rows = std::max(0, int(mesh->verticesPerColumn.getValue()));
         const long long before = rows;
-        auto extent = [perRow](long long rows) {
+        auto extent = [perRow](long long rowCount) {
             Extent e;
-            e.vertices = perRow * rows;
-            e.faces = std::max(0LL, perRow - 1) * std::max(0LL, rows - 1);
-            e.parts = std::max(0LL, rows - 1);
+            e.vertices = perRow * rowCount;
+            e.faces = std::max(0LL, perRow - 1) * std::max(0LL, rowCount - 1);
+            e.parts = std::max(0LL, rowCount - 1);
             return e;
         };
         if (!fits(extent(rows), start, in)) {
@@ -847,7 +847,7 @@ void guardInventorShapes(SoNode *root, ReadAccount *account)
                 static_cast<SoIndexedShape *>(shape)->coordIndex.setNum(0);
     if (account)
         for (SoNode *shape : walk.changed)
-            account->add(badData, QString::fromUtf8(shape->getTypeId().getName().getString()));
+            account->add(LeftOut::UnusableGeometryData, QString::fromUtf8(shape->getTypeId().getName().getString()));
     for (const auto &place : walk.undrawable) {
         if (!place.first || !place.first->isOfType(SoGroup::getClassTypeId()))
             continue;
@@ -950,7 +950,7 @@ void guardScene(SoNode *root, ReadAccount *account)
             // Coin applies whatever node this holds as its shape's arrays.
             toCut.append(edge);
             if (account)
-                account->add("node of the wrong type|nodes of the wrong type",
+                account->add(LeftOut::WrongNodeType,
                              QString::fromUtf8(edge.to->getTypeId().getName().getString()));
             continue;
         }

@@ -40,9 +40,10 @@ Placement worldPlacement(const SoPath *path, const SbViewportRegion &region, con
 
 Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
 {
-    const auto *viewpoint =
-        static_cast<const SoVRMLViewpoint *>(static_cast<const SoFullPath *>(path)->getTail());
-    return worldPlacement(path, region, {viewpointPosition(viewpoint), viewpoint->orientation.getValue()});
+    const auto *viewpoint
+        = static_cast<const SoVRMLViewpoint *>(static_cast<const SoFullPath *>(path)->getTail());
+    return worldPlacement(path, region,
+                          { viewpointPosition(viewpoint), viewpoint->orientation.getValue() });
 }
 
 // Whether anything is drawn after the tail of the path before the
@@ -50,8 +51,8 @@ Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
 // Transform that places it) sets the view of nothing.
 static bool drawsAfter(const SoFullPath *path)
 {
-    const SoType kinds[] = {SoShape::getClassTypeId(), SoWWWInline::getClassTypeId(),
-                            SoVRMLInline::getClassTypeId()};
+    const SoType kinds[] = { SoShape::getClassTypeId(), SoWWWInline::getClassTypeId(),
+                             SoVRMLInline::getClassTypeId() };
     SoSearchAction search;
     search.setSearchingAll(TRUE);
     for (int j = path->getLength() - 2; j >= 0; --j) {
@@ -91,7 +92,7 @@ FileCamera firstFileCamera(SoNode *root, const SbViewportRegion &region)
         return found;
     found.camera = static_cast<SoCamera *>(tail);
     found.governs = drawsAfter(path);
-    found.world = worldPlacement(path, region, {found.camera->position.getValue(),
-                                                found.camera->orientation.getValue()});
+    found.world = worldPlacement(
+        path, region, { found.camera->position.getValue(), found.camera->orientation.getValue() });
     return found;
 }

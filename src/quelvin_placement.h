@@ -28,7 +28,8 @@ Placement viewpointPlacement(const SoPath *path, const SbViewportRegion &region)
 
 // Where something standing at a placement in the frame of the tail of a
 // full path stands in the world.
-Placement worldPlacement(const SoPath *path, const SbViewportRegion &region, const Placement &local);
+Placement worldPlacement(const SoPath *path, const SbViewportRegion &region,
+                         const Placement &local);
 
 // The first camera a VRML 1.0 or Inventor scene draws with, a perspective
 // or orthographic one not read from an inline; none when it has none.

@@ -108,7 +108,7 @@ static SoSeparator *readCleaned(QByteArray text, const QString &location, const 
         again.setBuffer(cleaned.constData(), size_t(cleaned.size()));
         root = SoDB::readAll(&again);
         if (root)
-            account.add("unusable number");
+            account.add(LeftOut::UnusableNumber);
     }
     if (!directory.isEmpty())
         SoInput::removeDirectory(dir.constData());

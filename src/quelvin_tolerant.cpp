@@ -54,6 +54,7 @@ QString leftOutName(LeftOut kind, int count)
         { LeftOut::UnusableGeometryData, "unusable geometry data", "unusable geometry data" },
         { LeftOut::Cycle, "cycle", "cycles" },
         { LeftOut::WrongNodeType, "node of the wrong type", "nodes of the wrong type" },
+        { LeftOut::UnusableNumber, "unusable number", "unusable numbers" },
     };
     for (const auto &entry : names)
         if (entry.kind == kind)

@@ -23,6 +23,7 @@ enum class LeftOut {
     UnusableGeometryData,
     Cycle,
     WrongNodeType,
+    UnusableNumber,
 };
 
 // "unknown field" for one, "unknown fields" for more.

@@ -37,7 +37,8 @@ void clearFrame(void *, SoGLRenderAction *action)
 class RenderCachesOff
 {
 public:
-    RenderCachesOff() : separators(SoSeparator::getNumRenderCaches()), groups(SoVRMLGroup::getNumRenderCaches())
+    RenderCachesOff()
+        : separators(SoSeparator::getNumRenderCaches()), groups(SoVRMLGroup::getNumRenderCaches())
     {
         SoSeparator::setNumRenderCaches(0);
         SoVRMLGroup::setNumRenderCaches(0);
@@ -60,11 +61,9 @@ void put16(unsigned char *at, unsigned int value)
 
 } // namespace
 
-ViewRenderer::ViewRenderer(SoQtRenderArea *view)
-    : view(view),
-      widget(qobject_cast<QGLWidget *>(view->getGLWidget())),
-      viewRegion(view->getViewportRegion()),
-      action(viewRegion)
+ViewRenderer::ViewRenderer(SoQtRenderArea *area)
+    : view(area), widget(qobject_cast<QGLWidget *>(area->getGLWidget())),
+      viewRegion(area->getViewportRegion()), action(viewRegion)
 {
     const SbVec2s size = viewRegion.getViewportSizePixels();
     width = size[0];

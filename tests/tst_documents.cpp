@@ -224,7 +224,7 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
      "DEF F IndexedFaceSet { coordIndex [0 1 2 -1 1 3 2 -1] } Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] } USE F\n"
      "NurbsCurve { numControlPoints 9 knotVector [0 0 1 1] }\n"
      "LOD { range 1 Separator { } Separator { Coordinate3 { point [] } IndexedLineSet { coordIndex [0 1] } } } }",
-     "left out: 3 unusable geometry datas (IndexedFaceSet, NurbsCurve, IndexedLineSet)", 0},
+     "left out: 3 unusable geometry data (IndexedFaceSet, NurbsCurve, IndexedLineSet)", 0},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
     // An exporter's failed division, which Coin refuses with the whole file.
     {"nan.wrl", "Shape { geometry IndexedFaceSet { coord Coordinate { point [ 0 0 0, 1 0 0, 0 1 0 ] } coordIndex [ 0 1 2 -1 ]\n"
