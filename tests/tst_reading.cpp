@@ -324,13 +324,7 @@ void TestReading::reader()
     QCOMPARE(SceneReader::isSafeImage(dir.filePath("protos.wrl")), false);
     QCOMPARE(SceneReader::isSafeImage(dir.path()), false);
 
-    auto read = [](SoSeparator *root) {
-        if (root) {
-            root->ref();
-            root->unref();
-        }
-        return root != nullptr;
-    };
+    auto read = [](SoSeparator *root) { return root && (root->ref(), root->unref(), true); };
     QVERIFY(read(SceneReader::readFile(dir.filePath("protos.wrl"))));
     QVERIFY(!read(SceneReader::readFile(dir.path())));
     QVERIFY(!read(SceneReader::readBuffer("\x1f\x8b broken", QString())));
