@@ -74,7 +74,7 @@ class TestLoader : public QObject
         const QImage after = harness::grabViewer(viewer);
         viewer->setViewing(false);
         if (after == before)
-            after.save(failureDir + "/tst_loader-" + QTest::currentTestFunction() + "-unturned.png");
+            harness::keepImage(after, QTest::currentTestFunction() + QString("-unturned"));
         return after != before;
     }
 
