@@ -105,6 +105,7 @@ protected:
 
 private:
     SoSeparator *getDefaultScene();
+    void installScripts();
     void viewWholeScene();
     void holdStill();
     void xyzRot(SbRotation rot);
