@@ -22,12 +22,14 @@
 #include <Inventor/VRMLnodes/SoVRMLCoordinate.h>
 #include <Inventor/VRMLnodes/SoVRMLGeometry.h>
 #include <Inventor/VRMLnodes/SoVRMLNormal.h>
+#include <Inventor/VRMLnodes/SoVRMLParent.h>
 #include <Inventor/VRMLnodes/SoVRMLScript.h>
 #include <Inventor/VRMLnodes/SoVRMLShape.h>
 #include <Inventor/VRMLnodes/SoVRMLSwitch.h>
 #include <Inventor/VRMLnodes/SoVRMLTextureCoordinate.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -192,6 +194,9 @@ function node(id) {
   }
   return p;
 }
+// The id of a node handle, -1 for anything else. (instanceof does not
+// see through a Proxy in Qt 5.15's engine.)
+function idOf(v) { return v !== null && typeof v === 'object' && typeof v.__id === 'number' ? v.__id : -1; }
 function nodes(ids) { var out = new MFNode(); for (var i = 0; i < ids.length; i++) out.push(node(ids[i])); return out; }
 class SFNode {
   constructor(text) {
@@ -212,7 +217,7 @@ function flatOne(t, v, out) {
   case 'SFInt32': out.push(Number(v) | 0); return;
   case 'SFFloat': case 'SFTime': out.push(num(v)); return;
   case 'SFString': out.push(v == null ? '' : String(v)); return;
-  case 'SFNode': out.push(v instanceof SFNode ? v.__id : -1); return;
+  case 'SFNode': out.push(idOf(v)); return;
   case 'SFImage':
     var a = v && v.array ? v.array : [], n = a.length >>> 0;
     if (n > 16777216) throw new RangeError('image too large');
@@ -231,7 +236,7 @@ function flatten(t, v, limit) {
   var out = [];
   if (t.charAt(0) !== 'M') { flatOne(t, v, out); return out; }
   if (v == null) return out;
-  if (typeof v !== 'object' || v instanceof SFNode || !('length' in v)) v = [v];
+  if (typeof v !== 'object' || idOf(v) >= 0 || !('length' in v)) v = [v];
   var e = 'S' + t.slice(1), n = v.length >>> 0;
   if (n > limit) throw new RangeError(t + ' of ' + n + ' values');
   for (var i = 0; i < n; i++) flatOne(e, v[i], out);
@@ -282,9 +287,9 @@ var Browser = {
   getCurrentFrameRate: function () { return host.frameRate(); },
   getWorldURL: function () { return host.worldUrl(); },
   createVrmlFromString: function (text) { return nodes(host.create(String(text))); },
-  createVrmlFromURL: function (urls, n, event) { host.createFromUrl(flatten('MFString', urls, 64), n instanceof SFNode ? n.__id : -1, String(event)); },
-  addRoute: function (a, af, b, bf) { host.route(true, a instanceof SFNode ? a.__id : -1, String(af), b instanceof SFNode ? b.__id : -1, String(bf)); },
-  deleteRoute: function (a, af, b, bf) { host.route(false, a instanceof SFNode ? a.__id : -1, String(af), b instanceof SFNode ? b.__id : -1, String(bf)); },
+  createVrmlFromURL: function (urls, n, event) { host.createFromUrl(flatten('MFString', urls, 64), idOf(n), String(event)); },
+  addRoute: function (a, af, b, bf) { host.route(true, idOf(a), String(af), idOf(b), String(bf)); },
+  deleteRoute: function (a, af, b, bf) { host.route(false, idOf(a), String(af), idOf(b), String(bf)); },
   loadURL: function (urls) { host.loadUrl(flatten('MFString', urls, 64)); },
   replaceWorld: function (n) { host.replaceWorld(flatten('MFNode', n, 100000)); },
   setDescription: function (text) { host.status(String(text)); },
@@ -453,6 +458,7 @@ struct State
     int running = 0;
     QMap<QString, int> failures;
     double lastPass = 0.0, frameRate = 0.0;
+    qint64 busyNs = 0;
 };
 
 State &state()
@@ -763,14 +769,55 @@ void noteArrival(SoNode *node, SoField *field)
         state().touched.insert(node);
 }
 
+// Coin 4.0.0 passes on the value an eventOut holds whenever the field
+// is evaluated, sent or not: a Script's first, empty MFVec3f emptied the
+// coordinates it was routed to as soon as the scene was saved, and the
+// next frame indexed past them. Routes from a Script carry nothing until
+// the script sends.
+void holdOutputs(SoVRMLScript *node)
+{
+    const SoFieldData *data = static_cast<SoFieldContainer *>(node)->getFieldData();
+    for (int i = 0; data && i < data->getNumFields(); i++) {
+        SoField *field = data->getField(node, i);
+        if (field->getFieldType() != SoField::EVENTOUT_FIELD)
+            continue;
+        SoFieldList slaves;
+        field->getForwardConnections(slaves);
+        for (int k = 0; k < slaves.getLength(); k++)
+            slaves[k]->enableConnection(FALSE);
+    }
+}
+
+// out was just sent: its routes carry it from now on, and what it reaches
+// is noted for the guard.
 void noteRoutes(SoField *out)
 {
     SoFieldList slaves;
     out->getForwardConnections(slaves);
     for (int i = 0; i < slaves.getLength(); i++) {
-        SoFieldContainer *container = slaves[i]->getContainer();
-        if (container && container->isOfType(SoNode::getClassTypeId()))
-            noteArrival(static_cast<SoNode *>(container), slaves[i]);
+        SoField *slave = slaves[i];
+        slave->enableConnection(TRUE);
+        SoFieldContainer *container = slave->getContainer();
+        if (!container || !container->isOfType(SoNode::getClassTypeId()))
+            continue;
+        SoNode *node = static_cast<SoNode *>(container);
+        noteArrival(node, slave);
+        // Coin adds and removes the children sent to a group from a sensor
+        // of its own, after the frame that should show them: done here, in
+        // time for it (Coin's sensor then finds nothing left to do).
+        SbName name;
+        if (!node->isOfType(SoVRMLParent::getClassTypeId()) || !out->isOfType(SoMFNode::getClassTypeId())
+            || !node->getFieldName(slave, name))
+            continue;
+        SoVRMLParent *group = static_cast<SoVRMLParent *>(node);
+        const SoMFNode &list = *static_cast<SoMFNode *>(out);
+        for (int k = 0; k < list.getNum(); k++) {
+            const int at = list[k] ? group->findChild(list[k]) : -1;
+            if (name == "addChildren" && list[k] && at < 0)
+                group->addChild(list[k]);
+            else if (name == "removeChildren" && at >= 0)
+                group->removeChild(at);
+        }
     }
 }
 
@@ -872,8 +919,8 @@ void sendOutputs(Script *script)
             const SbBool notifying = field->enableNotify(FALSE);
             field->copyFrom(*value);
             field->enableNotify(notifying);
-            field->touch();
             noteRoutes(field);
+            field->touch();
             // The value a script holds is the value sent, as it came out.
             values.setProperty(name, toJs(field));
         }
@@ -882,6 +929,8 @@ void sendOutputs(Script *script)
 }
 
 // --- Starting ----------------------------------------------------------------
+
+void makeEngine();
 
 QString sourceOf(Script *script, QString *reason)
 {
@@ -931,14 +980,17 @@ void fail(Script *script, const QString &reason)
     state().failures[reason]++;
 }
 
-void start(Script *script)
+// Loads and compiles a script and runs its top level: true when it is
+// ready for initialize().
+bool prepare(Script *script)
 {
     State &s = state();
     QString reason;
     const QString source = sourceOf(script, &reason);
+    makeEngine();
     if (!reason.isEmpty()) {
         fail(script, reason);
-        return;
+        return false;
     }
     const SoFieldData *data = static_cast<SoFieldContainer *>(script->node)->getFieldData();
     QStringList functions{ "initialize", "shutdown", "eventsProcessed" };
@@ -973,7 +1025,7 @@ void start(Script *script)
             report(script, "", errorText(factory, script));
             fail(script, factory.property("name").toString() == "SyntaxError" ? QStringLiteral("syntax error")
                                                                                  : QStringLiteral("error at start"));
-            return;
+            return false;
         }
         s.compiled.insert(text, factory);
     }
@@ -993,7 +1045,7 @@ void start(Script *script)
             fail(script, QStringLiteral("error at start"));
         else
             s.failures[QStringLiteral("ran too long")]++;
-        return;
+        return false;
     }
     for (int i = 0; i < functions.size(); i++) {
         const QJSValue fn = table.property(quint32(i));
@@ -1002,9 +1054,7 @@ void start(Script *script)
     }
     script->state = Script::Running;
     s.running++;
-    call(script, "initialize", {});
-    if (script->state == Script::Running)
-        sendOutputs(script);
+    return true;
 }
 
 // Starts the Scripts that now hang below the world shown. A Script in the
@@ -1016,12 +1066,26 @@ void startPending()
     s.pendingChanged = false;
     if (s.worldRoots.isEmpty() || s.pending.isEmpty())
         return;
+    // Every script is ready before the first initialize(), which may
+    // send events to the others.
+    QList<Script *> ready;
     for (SoNode *node : findInWorld(SoVRMLScript::getClassTypeId())) {
         Script *script = s.scripts.value(static_cast<SoVRMLScript *>(node));
         if (script && script->state == Script::Pending) {
             s.pending.removeOne(script);
-            start(script);
+            holdOutputs(script->node);
+            if (prepare(script))
+                ready << script;
         }
+    }
+    for (Script *script : ready) {
+        if (script->state != Script::Running)
+            continue;
+        call(script, "initialize", {});
+        if (script->state == Script::Running)
+            sendOutputs(script);
+        else if (script->node)
+            s.failures[QStringLiteral("ran too long")]++;
     }
 }
 
@@ -1071,6 +1135,8 @@ void process()
     if (s.processing)
         return;
     s.processing = true;
+    QElapsedTimer busy;
+    busy.start();
     const double time = SbTime::getTimeOfDay().getValue();
     if (time - s.lastPass > 0.0 && s.lastPass > 0.0)
         s.frameRate = 0.9 * s.frameRate + 0.1 / (time - s.lastPass);
@@ -1090,6 +1156,7 @@ void process()
         delete script;
     }
     s.dead.clear();
+    s.busyNs += busy.nsecsElapsed();
     s.processing = false;
 }
 
@@ -1115,7 +1182,10 @@ void arrived(void *data, SoSensor *sensor)
     if (!script->node->getFieldName(field, name) || !script->functions.contains(QString::fromUtf8(name.getString())))
         return;
     const double time = s.processing ? s.now : SbTime::getTimeOfDay().getValue();
+    QElapsedTimer busy;
+    busy.start();
     s.events.push_back(Event{ script, name, toJs(field), time });
+    s.busyNs += busy.nsecsElapsed();
     processLater();
 }
 
@@ -1342,13 +1412,13 @@ public:
     }
 };
 
-namespace Scripts {
+namespace {
 
-void install(const Host &host, bool eventsToo)
+// The engine, made when the first script starts: worlds without scripts
+// pay nothing for it.
+void makeEngine()
 {
     State &s = state();
-    s.host = host;
-    s.eventsToo = eventsToo;
     if (s.engine)
         return;
     s.engine = new QJSEngine;
@@ -1359,6 +1429,19 @@ void install(const Host &host, bool eventsToo)
     s.flatten = helpers.property("flatten");
     s.newScript = helpers.property("newScript");
     s.collect = helpers.property("collect");
+}
+
+} // namespace
+
+namespace Scripts {
+
+void install(const Host &host, bool eventsToo)
+{
+    State &s = state();
+    s.host = host;
+    s.eventsToo = eventsToo;
+    if (s.sensor)
+        return;
     s.sensor = new SoOneShotSensor([](void *, SoSensor *) { process(); }, nullptr);
     SoType::overrideType(SoVRMLScript::getClassTypeId(), createScript);
     SoVRMLScript::setScriptEvaluateCB(evaluate, nullptr);
@@ -1367,7 +1450,7 @@ void install(const Host &host, bool eventsToo)
 void startWorld(SoNode *root, const QString &location)
 {
     State &s = state();
-    if (!s.engine)
+    if (!s.sensor)
         return;
     shutDownAll();
     s.worldRoots.clear();
@@ -1400,6 +1483,7 @@ QString takeAccount()
 }
 
 int runningCount() { return state().running; }
+qint64 busyNs() { return state().busyNs; }
 
 } // namespace Scripts
 

@@ -52,8 +52,10 @@ void startWorld(SoNode *root, const QString &location);
 // for the scripts started since the last call; empty when there were none.
 QString takeAccount();
 
-// Scripts running now, for tests and the benchmark.
+// Scripts running now, and the time spent on them since the start
+// (calls, values taken and sent), for tests and the benchmark.
 int runningCount();
+qint64 busyNs();
 
 } // namespace Scripts
 

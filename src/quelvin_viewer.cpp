@@ -148,6 +148,10 @@ void Browser::installScripts()
 {
     Scripts::Host host;
     host.log = [this](const QString &line) {
+        if (holdScriptLines) {
+            heldScriptLines << line;
+            return;
+        }
         logFile << line.toUtf8().constData() << "\n";
         logFile.flush();
     };
@@ -360,8 +364,11 @@ bool Browser::loadFile(SoInput *in)
     scene->ref();
     curFileName = fromLocal8(in->getCurFileName() ? in->getCurFileName() : "");
     const DocumentInput *document = dynamic_cast<DocumentInput *>(in);
-    // Before the analysis: geometry that scripts build at start is measured.
+    // Before the analysis: geometry that scripts build at start is
+    // measured. What they print waits for the end of the analysis.
+    holdScriptLines = true;
     Scripts::startWorld(scene, document ? document->location() : curFileName);
+    holdScriptLines = false;
 
     SoGetBoundingBoxAction bbox(getViewportRegion());
     bbox.apply(scene);
@@ -396,7 +403,10 @@ bool Browser::loadFile(SoInput *in)
         logFile << leftOut.text().toUtf8().constData() << "\n";
     const QString scripts = Scripts::takeAccount();
     if (!scripts.isEmpty())
-        logFile << scripts.toUtf8().constData() << "\n";
+        heldScriptLines.prepend(scripts);
+    for (const QString &line : heldScriptLines)
+        logFile << line.toUtf8().constData() << "\n";
+    heldScriptLines.clear();
     logFile.flush();
     loadTimes.analysisMs = clock.nsecsElapsed() / 1e6;
 
