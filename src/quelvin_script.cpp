@@ -39,6 +39,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -261,22 +262,26 @@ function make(t, f) {
   return out;
 }
 function newScript(specs) {
-  var st = { vals: {}, outs: {}, dirty: {}, touched: {}, fields: {} };
+  var st = { vals: {}, outs: {}, mark: {}, changed: [], fields: {} };
   specs.forEach(function (sp) {
     var n = sp[0];
     if (sp[1]) st.outs[n] = true;
     Object.defineProperty(st.fields, n, {
-      get: function () { if (st.outs[n]) st.touched[n] = true; return st.vals[n]; },
-      set: function (v) { st.vals[n] = v; if (st.outs[n]) st.dirty[n] = true; }
+      get: function () { if (st.outs[n] && !st.mark[n]) { st.mark[n] = 1; st.changed.push(n); } return st.vals[n]; },
+      set: function (v) { st.vals[n] = v; if (st.outs[n]) { if (!st.mark[n]) st.changed.push(n); st.mark[n] = 2; } }
     });
   });
   return st;
 }
-function collect(st) {
-  var out = [], n;
-  for (n in st.dirty) out.push([n, true]);
-  for (n in st.touched) if (!st.dirty[n]) out.push([n, false]);
-  st.dirty = {}; st.touched = {};
+// Calls fn, then tells what the call did to eventOuts: name, whether it
+// was assigned (not only read), value, for each; null for nothing.
+function dispatch(st, fn, a, b) {
+  fn(a, b);
+  var c = st.changed;
+  if (!c.length) return null;
+  var out = [];
+  for (var i = 0; i < c.length; i++) { out.push(c[i], st.mark[c[i]] === 2, st.vals[c[i]]); st.mark[c[i]] = 0; }
+  c.length = 0;
   return out;
 }
 function print() { host.print(Array.prototype.join.call(arguments, ' ')); }
@@ -302,7 +307,7 @@ Object.keys(globals).forEach(function (k) {
   Object.defineProperty(G, k, { value: globals[k], writable: false, configurable: false });
 });
 Object.freeze(Browser);
-return { make: make, flatten: flatten, newScript: newScript, collect: collect };
+return { make: make, flatten: flatten, newScript: newScript, dispatch: dispatch };
 })
 )JS";
 
@@ -356,7 +361,7 @@ struct Script;
 struct Event
 {
     Script *script;
-    SbName name;
+    SoField *field;
     QJSValue value;
     double time;
 };
@@ -371,6 +376,23 @@ struct Script
     QString file;         // what an error names: the .js file, or the world
     QJSValue st;
     QHash<QString, QJSValue> functions;
+    struct Handler
+    {
+        QJSValue function;
+        QString name;
+    };
+    QHash<const SoField *, Handler> handlers;    // eventIn fields and their functions
+    struct Output
+    {
+        SoField *field;
+        SoField *scratch;    // a value on its way out
+    };
+    QHash<QString, Output> outputs;
+    ~Script()
+    {
+        for (const Output &out : outputs)
+            delete out.scratch;
+    }
     QSet<QString> reported;
     bool inBatch = false;
 
@@ -384,7 +406,9 @@ struct Script
 };
 
 // Stops a call of a script that runs past its bound, from a thread of its
-// own: QJSEngine checks the interrupt flag while it runs.
+// own: QJSEngine checks the interrupt flag while it runs. Arming costs two
+// atomic stores, since every event is a call; the thread looks at the
+// clock every 20 ms while scripts run and sleeps when none has for a while.
 class Watchdog
 {
 public:
@@ -394,36 +418,45 @@ public:
     }
     void arm()
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scripts::callBoundMs);
-        armed = true;
-        wake.notify_one();
+        const qint64 now = clock();
+        lastArmed = now;
+        started = now;
+        if (sleeping) {
+            std::lock_guard<std::mutex> lock(mutex);
+            sleeping = false;
+            wake.notify_one();
+        }
     }
-    void disarm()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        armed = false;
-    }
+    void disarm() { started = 0; }
 
 private:
+    static qint64 clock()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
     void run()
     {
-        std::unique_lock<std::mutex> lock(mutex);
+        const qint64 bound = qint64(Scripts::callBoundMs) * 1000000;
         for (;;) {
-            if (!armed) {
-                wake.wait(lock);
-            } else if (wake.wait_until(lock, deadline) == std::cv_status::timeout && armed
-                       && std::chrono::steady_clock::now() >= deadline) {
-                engine->setInterrupted(true);
-                armed = false;
+            if (clock() - lastArmed > 1000000000LL) {
+                std::unique_lock<std::mutex> lock(mutex);
+                sleeping = true;
+                if (started == 0)
+                    wake.wait(lock, [this]() { return !sleeping; });
+                sleeping = false;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            qint64 since = started;
+            if (since != 0 && clock() - since > bound && started.compare_exchange_strong(since, 0))
+                engine->setInterrupted(true);
         }
     }
     QJSEngine *engine;
     std::mutex mutex;
     std::condition_variable wake;
-    std::chrono::steady_clock::time_point deadline;
-    bool armed = false;
+    std::atomic<qint64> started{ 0 };
+    std::atomic<qint64> lastArmed{ 0 };
+    std::atomic<bool> sleeping{ false };
 };
 
 // Everything the unit keeps; one per process, never destroyed, since
@@ -435,7 +468,7 @@ struct State
     QJSEngine *engine = nullptr;
     Bridge *bridge = nullptr;
     Watchdog *watchdog = nullptr;
-    QJSValue make, flatten, newScript, collect;
+    QJSValue make, flatten, newScript, dispatch;
     QHash<QString, QJSValue> compiled;
     QHash<SoVRMLScript *, Script *> scripts;
     QList<Script *> pending;
@@ -515,6 +548,17 @@ QJSValue toJs(const SoField *field)
 {
     State &s = state();
     const TypeInfo type = typeOf(field);
+    // Plain values need no trip through the prelude.
+    if (!type.multi) {
+        switch (type.kind) {
+        case Bool: return QJSValue(bool(static_cast<const SoSFBool *>(field)->getValue()));
+        case Int: return QJSValue(double(static_cast<const SoSFInt32 *>(field)->getValue()));
+        case Float: return QJSValue(double(static_cast<const SoSFFloat *>(field)->getValue()));
+        case Time: return QJSValue(static_cast<const SoSFTime *>(field)->getValue().getValue());
+        case Str: return QJSValue(QString::fromUtf8(static_cast<const SoSFString *>(field)->getValue().getString()));
+        default: break;
+        }
+    }
     QJSValue flat;
     auto numbers = [&](int count, auto get) {
         flat = s.engine->newArray(uint(count));
@@ -620,6 +664,48 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
 {
     State &s = state();
     const TypeInfo type = typeOf(field);
+    if (!type.multi && (type.kind == Bool || type.kind == Int || type.kind == Float || type.kind == Time)) {
+        const double v = value.toNumber();
+        const SbBool notifying = field->enableNotify(FALSE);
+        switch (type.kind) {
+        case Bool: static_cast<SoSFBool *>(field)->setValue(value.toBool()); break;
+        case Int: static_cast<SoSFInt32 *>(field)->setValue(std::isfinite(v) && std::fabs(v) < 2147483648.0 ? int32_t(v) : 0); break;
+        case Float: static_cast<SoSFFloat *>(field)->setValue(finite(v)); break;
+        default: static_cast<SoSFTime *>(field)->setValue(SbTime(std::isfinite(v) ? v : 0.0)); break;
+        }
+        field->enableNotify(notifying);
+        return true;
+    }
+    const int components = componentsOf(type.kind);
+    if (!type.multi && components > 1 && value.isObject()) {
+        // A vector, colour or rotation object: read where it stands.
+        static const QString names[4][4] = { { "x", "y" }, { "x", "y", "z" }, { "r", "g", "b" }, { "x", "y", "z", "angle" } };
+        const QString *name = names[type.kind == Vec2 ? 0 : type.kind == Vec3 ? 1 : type.kind == Color ? 2 : 3];
+        float v[4];
+        for (int i = 0; i < components; i++) {
+            QJSValue part = value.property(name[i]);
+            if (part.isUndefined())
+                part = value.property(quint32(i));
+            v[i] = finite(part.toNumber());
+        }
+        const SbBool notifying = field->enableNotify(FALSE);
+        switch (type.kind) {
+        case Vec2: static_cast<SoSFVec2f *>(field)->setValue(v[0], v[1]); break;
+        case Vec3: static_cast<SoSFVec3f *>(field)->setValue(v[0], v[1], v[2]); break;
+        case Color:
+            static_cast<SoSFColor *>(field)->setValue(std::min(1.0f, std::max(0.0f, v[0])), std::min(1.0f, std::max(0.0f, v[1])),
+                                                      std::min(1.0f, std::max(0.0f, v[2])));
+            break;
+        default: {
+            SbVec3f axis(v[0], v[1], v[2]);
+            if (axis.length() == 0.0f)
+                axis.setValue(0.0f, 0.0f, 1.0f);
+            static_cast<SoSFRotation *>(field)->setValue(SbRotation(axis, v[3]));
+        }
+        }
+        field->enableNotify(notifying);
+        return true;
+    }
     const QJSValue flat = s.flatten.call({ type.name, value, maxValues });
     if (flat.isError()) {
         *why = flat.toString();
@@ -631,7 +717,7 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
         return false;
     }
     auto number = [&](int i) { return flat.property(quint32(i)).toNumber(); };
-    const int c = componentsOf(type.kind);
+    const int c = components;
     const int n = type.multi ? length / c : 1;
     const SbBool notifying = field->enableNotify(FALSE);
     if (type.multi)
@@ -764,8 +850,14 @@ void noteArrival(SoNode *node, SoField *field)
         state().pendingChanged = true;
         state().usersKnown = false;
     }
-    if (nodes || isGeometryData(node) || node->isOfType(SoVRMLGeometry::getClassTypeId())
-        || node->isOfType(SoVRMLSwitch::getClassTypeId()) || node->isOfType(SoSwitch::getClassTypeId()))
+    static QHash<int, bool> checked;    // by node type: whether it is checked again
+    const int key = node->getTypeId().getKey();
+    auto found = checked.constFind(key);
+    if (found == checked.constEnd())
+        found = checked.insert(key, isGeometryData(node) || node->isOfType(SoVRMLGeometry::getClassTypeId())
+                                        || node->isOfType(SoVRMLSwitch::getClassTypeId())
+                                        || node->isOfType(SoSwitch::getClassTypeId()));
+    if (nodes || *found)
         state().touched.insert(node);
 }
 
@@ -865,12 +957,9 @@ void guardTouched()
 
 // Runs fn under the time bound. False when the call failed; a script
 // stopped for its time is stopped for good.
-bool call(Script *script, const QString &function, const QJSValueList &args, QJSValue *result = nullptr)
+bool call(Script *script, const QString &function, QJSValue fn, const QJSValueList &args, QJSValue *result)
 {
     State &s = state();
-    QJSValue fn = script->functions.value(function);
-    if (!fn.isCallable())
-        return true;
     Script *outer = s.current;
     s.current = script;
     s.watchdog->arm();
@@ -895,24 +984,22 @@ bool call(Script *script, const QString &function, const QJSValueList &args, QJS
     return true;
 }
 
-void sendOutputs(Script *script)
+// The eventOuts a call changed go out through their routes, with the
+// timestamp of the event being handled; one value per eventOut and
+// timestamp, which breaks loops of scripts feeding each other.
+void sendOutputs(Script *script, const QJSValue &changes)
 {
     State &s = state();
-    const QJSValue list = s.collect.call({ script->st });
-    const int count = list.property("length").toInt();
-    if (count == 0)
-        return;
-    QJSValue values = script->st.property("vals");
-    for (int i = 0; i < count; i++) {
-        const QJSValue entry = list.property(quint32(i));
-        const QString name = entry.property(0).toString();
-        const bool assigned = entry.property(1).toBool();
-        SoField *field = script->node->getField(SbName(name.toUtf8().constData()));
-        if (!field || s.sentNow.contains(field))
+    const int count = changes.isArray() ? changes.property("length").toInt() : 0;
+    for (int i = 0; i + 2 < count; i += 3) {
+        const QString name = changes.property(quint32(i)).toString();
+        const bool assigned = changes.property(quint32(i + 1)).toBool();
+        const auto out = script->outputs.constFind(name);
+        if (out == script->outputs.constEnd() || s.sentNow.contains(out->field))
             continue;
-        SoField *value = static_cast<SoField *>(field->getTypeId().createInstance());
+        SoField *field = out->field, *value = out->scratch;
         QString why;
-        if (!fromJs(values.property(name), value, &why)) {
+        if (!fromJs(changes.property(quint32(i + 2)), value, &why)) {
             report(script, "eventOut " + name, QStringLiteral("%1 not sent: %2").arg(name, why));
         } else if (assigned || !value->isSame(*field)) {
             s.sentNow.insert(field);
@@ -921,11 +1008,21 @@ void sendOutputs(Script *script)
             field->enableNotify(notifying);
             noteRoutes(field);
             field->touch();
-            // The value a script holds is the value sent, as it came out.
-            values.setProperty(name, toJs(field));
         }
-        delete value;
     }
+}
+
+// Calls one function of a running script with up to two arguments, and
+// sends what it changed.
+void run(Script *script, const QString &function, const QJSValue &fn, const QJSValue &a = QJSValue(),
+         const QJSValue &b = QJSValue())
+{
+    State &s = state();
+    if (!fn.isCallable() || script->state != Script::Running)
+        return;
+    QJSValue changes;
+    if (call(script, function, s.dispatch, { script->st, fn, a, b }, &changes) && script->state == Script::Running)
+        sendOutputs(script, changes);
 }
 
 // --- Starting ----------------------------------------------------------------
@@ -1011,6 +1108,8 @@ bool prepare(Script *script)
         QJSValue spec = s.engine->newArray(2);
         spec.setProperty(0, name);
         spec.setProperty(1, kind == SoField::EVENTOUT_FIELD);
+        if (kind == SoField::EVENTOUT_FIELD)
+            script->outputs.insert(name, Script::Output{ field, static_cast<SoField *>(field->getTypeId().createInstance()) });
         specs.setProperty(count++, spec);
         values << field;
     }
@@ -1036,10 +1135,8 @@ bool prepare(Script *script)
         script->node->getFieldName(field, name);
         vals.setProperty(QString::fromUtf8(name.getString()), toJs(field));
     }
-    script->functions.insert("(main)", factory);
     QJSValue table;
-    const bool ran = call(script, "(main)", { script->st.property("fields") }, &table);
-    script->functions.remove("(main)");
+    const bool ran = call(script, "(main)", factory, { script->st.property("fields") }, &table);
     if (!ran) {
         if (script->state != Script::Stopped)
             fail(script, QStringLiteral("error at start"));
@@ -1049,8 +1146,12 @@ bool prepare(Script *script)
     }
     for (int i = 0; i < functions.size(); i++) {
         const QJSValue fn = table.property(quint32(i));
-        if (fn.isCallable())
-            script->functions.insert(functions[i], fn);
+        if (!fn.isCallable())
+            continue;
+        script->functions.insert(functions[i], fn);
+        if (i >= 3)
+            script->handlers.insert(script->node->getField(SbName(functions[i].toUtf8().constData())),
+                                    Script::Handler{ fn, functions[i] });
     }
     script->state = Script::Running;
     s.running++;
@@ -1081,10 +1182,8 @@ void startPending()
     for (Script *script : ready) {
         if (script->state != Script::Running)
             continue;
-        call(script, "initialize", {});
-        if (script->state == Script::Running)
-            sendOutputs(script);
-        else if (script->node)
+        run(script, "initialize", script->functions.value("initialize"));
+        if (script->state != Script::Running && script->node)
             s.failures[QStringLiteral("ran too long")]++;
     }
 }
@@ -1109,9 +1208,8 @@ void runEvents()
                 s.events.clear();
                 break;
             }
-            call(event.script, QString::fromUtf8(event.name.getString()), { event.value, event.time });
-            if (event.script->state == Script::Running)
-                sendOutputs(event.script);
+            const Script::Handler handler = event.script->handlers.value(event.field);
+            run(event.script, handler.name, handler.function, event.value, event.time);
             if (!event.script->inBatch) {
                 event.script->inBatch = true;
                 batch << event.script;
@@ -1120,9 +1218,7 @@ void runEvents()
         for (Script *script : batch) {
             script->inBatch = false;
             if (script->state == Script::Running && s.scripts.contains(script->node)) {
-                call(script, "eventsProcessed", {});
-                if (script->state == Script::Running)
-                    sendOutputs(script);
+                run(script, "eventsProcessed", script->functions.value("eventsProcessed"));
             }
         }
         batch.clear();
@@ -1175,16 +1271,13 @@ void arrived(void *data, SoSensor *sensor)
     if (script->state != Script::Running)
         return;
     SoField *field = static_cast<SoNodeSensor *>(sensor)->getTriggerField();
-    if (!field || field->getFieldType() != SoField::EVENTIN_FIELD)
+    if (!field || field->getFieldType() != SoField::EVENTIN_FIELD || !script->handlers.contains(field))
         return;
     State &s = state();
-    SbName name;
-    if (!script->node->getFieldName(field, name) || !script->functions.contains(QString::fromUtf8(name.getString())))
-        return;
     const double time = s.processing ? s.now : SbTime::getTimeOfDay().getValue();
     QElapsedTimer busy;
     busy.start();
-    s.events.push_back(Event{ script, name, toJs(field), time });
+    s.events.push_back(Event{ script, field, toJs(field), time });
     s.busyNs += busy.nsecsElapsed();
     processLater();
 }
@@ -1243,7 +1336,7 @@ void shutDownAll()
     for (Script *script : s.scripts) {
         if (script->state != Script::Running)
             continue;
-        call(script, "shutdown", {});
+        run(script, "shutdown", script->functions.value("shutdown"));
         if (script->state == Script::Running)
             s.running--;
         script->state = Script::Stopped;
@@ -1428,7 +1521,7 @@ void makeEngine()
     s.make = helpers.property("make");
     s.flatten = helpers.property("flatten");
     s.newScript = helpers.property("newScript");
-    s.collect = helpers.property("collect");
+    s.dispatch = helpers.property("dispatch");
 }
 
 } // namespace
