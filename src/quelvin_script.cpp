@@ -15,6 +15,8 @@
 #include <Inventor/lists/SbStringList.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/nodes/SoSwitch.h>
+#include <Inventor/engines/SoNodeEngine.h>
+#include <Inventor/engines/SoEngineOutput.h>
 #include <Inventor/sensors/SoNodeSensor.h>
 #include <Inventor/sensors/SoOneShotSensor.h>
 #include <Inventor/VRMLnodes/SoVRMLAnchor.h>
@@ -880,6 +882,25 @@ void holdOutputs(SoVRMLScript *node)
     }
 }
 
+// Coin adds and removes the children sent to a group from a sensor of its
+// own, after the frame that should show them: done at once here (Coin's
+// sensor then finds nothing left to do).
+void applyChildren(SoNode *node, SoField *field, const SoMFNode &list)
+{
+    SbName name;
+    if (!node->isOfType(SoVRMLParent::getClassTypeId()) || !field->isOfType(SoMFNode::getClassTypeId())
+        || !node->getFieldName(field, name))
+        return;
+    SoVRMLParent *group = static_cast<SoVRMLParent *>(node);
+    for (int k = 0; k < list.getNum(); k++) {
+        const int at = list[k] ? group->findChild(list[k]) : -1;
+        if (name == "addChildren" && list[k] && at < 0)
+            group->addChild(list[k]);
+        else if (name == "removeChildren" && at >= 0)
+            group->removeChild(at);
+    }
+}
+
 // out was just sent: its routes carry it from now on, and what it reaches
 // is noted for the guard.
 void noteRoutes(SoField *out)
@@ -894,22 +915,8 @@ void noteRoutes(SoField *out)
             continue;
         SoNode *node = static_cast<SoNode *>(container);
         noteArrival(node, slave);
-        // Coin adds and removes the children sent to a group from a sensor
-        // of its own, after the frame that should show them: done here, in
-        // time for it (Coin's sensor then finds nothing left to do).
-        SbName name;
-        if (!node->isOfType(SoVRMLParent::getClassTypeId()) || !out->isOfType(SoMFNode::getClassTypeId())
-            || !node->getFieldName(slave, name))
-            continue;
-        SoVRMLParent *group = static_cast<SoVRMLParent *>(node);
-        const SoMFNode &list = *static_cast<SoMFNode *>(out);
-        for (int k = 0; k < list.getNum(); k++) {
-            const int at = list[k] ? group->findChild(list[k]) : -1;
-            if (name == "addChildren" && list[k] && at < 0)
-                group->addChild(list[k]);
-            else if (name == "removeChildren" && at >= 0)
-                group->removeChild(at);
-        }
+        if (out->isOfType(SoMFNode::getClassTypeId()))
+            applyChildren(node, slave, *static_cast<SoMFNode *>(out));
     }
 }
 
@@ -1417,6 +1424,8 @@ public:
         }
         field->touch();
         noteArrival(node, field);
+        if (field->isOfType(SoMFNode::getClassTypeId()))
+            applyChildren(node, field, *static_cast<SoMFNode *>(field));
     }
     Q_INVOKABLE QString typeName(int id)
     {
@@ -1457,21 +1466,31 @@ public:
             root->unref();
             list->touch();
             noteArrival(node, field);
+            applyChildren(node, field, *list);
             return;
         }
     }
     Q_INVOKABLE void route(bool add, int from, const QString &fromName, int to, const QString &toName)
     {
-        SoField *out = fieldOf(nodeOf(from), fromName);
+        SoNode *source = nodeOf(from);
+        SoField *out = fieldOf(source, fromName);
         SoField *in = fieldOf(nodeOf(to), toName);
-        if (!out || !in || out == in)
-            return;
-        if (!add) {
-            in->disconnect(out);
-            return;
+        // Sensors and interpolators are engines in Coin: their eventOuts
+        // are engine outputs, not fields.
+        SoEngineOutput *output = nullptr;
+        if (!out && source && source->isOfType(SoNodeEngine::getClassTypeId())) {
+            QString name = fromName;
+            if (!static_cast<SoNodeEngine *>(source)->getOutput(SbName(name.toUtf8().constData())) && name.endsWith("_changed"))
+                name.chop(8);
+            output = static_cast<SoNodeEngine *>(source)->getOutput(SbName(name.toUtf8().constData()));
         }
-        if (out->getTypeId() == in->getTypeId() || SoDB::getConverter(out->getTypeId(), in->getTypeId()) != SoType::badType())
-            in->connectFrom(out, TRUE, TRUE);
+        if ((!out && !output) || !in || out == in)
+            return;
+        const SoType type = out ? out->getTypeId() : output->getConnectionType();
+        if (!add)
+            out ? in->disconnect(out) : in->disconnect(output);
+        else if (type == in->getTypeId() || SoDB::getConverter(type, in->getTypeId()) != SoType::badType())
+            out ? in->connectFrom(out, TRUE, TRUE) : in->connectFrom(output, TRUE, TRUE);
     }
     Q_INVOKABLE void print(const QString &text) { log(text); }
     Q_INVOKABLE void status(const QString &text)
