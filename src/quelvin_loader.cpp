@@ -2,6 +2,7 @@
 
 #include "quelvin_http.h"
 #include "quelvin_reader.h"
+#include "quelvin_script.h"
 #include "quelvin_viewer.h"
 
 #include <Inventor/SbImage.h>
@@ -11,6 +12,7 @@
 #include <Inventor/VRMLnodes/SoVRMLAnchor.h>
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
 #include <Inventor/VRMLnodes/SoVRMLInline.h>
+#include <Inventor/VRMLnodes/SoVRMLScript.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -31,7 +33,7 @@ static QString fileNamePart(const QString &text)
 // The kinds of file a download may create in the working directory: scenes
 // and the images simage reads. Anything else a scene names is not fetched.
 static const char *const resourceExtensions[] = {
-    ".wrl", ".wrz", ".gz", ".png", ".jpg", ".jpeg", ".gif", ".bmp", ".tga", ".rgb", ".sgi", ".tif", ".tiff"};
+    ".wrl", ".wrz", ".gz", ".png", ".jpg", ".jpeg", ".gif", ".bmp", ".tga", ".rgb", ".sgi", ".tif", ".tiff", ".js"};
 
 // The working directory may be the user's home: a scene from the web must
 // not choose a start-up file (".profile"), reach another directory or hide
@@ -287,6 +289,8 @@ void Loader::attach(const QByteArray &path, SoNode *node, const QString &locatio
         const QString file = QFile::decodeName(path);
         if (SceneReader::isReadableFile(file))
             static_cast<SoVRMLInline *>(node)->setChildData(SceneReader::readFile(file));
+    } else if (type == SoVRMLScript::getClassTypeId()) {
+        Scripts::sourceArrived(node, QFile::decodeName(path));
     }
 }
 

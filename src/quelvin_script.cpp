@@ -370,12 +370,13 @@ struct Event
 
 struct Script
 {
-    enum State { Pending, Running, Failed, Stopped };
+    enum State { Pending, Fetching, Running, Failed, Stopped };
     SoVRMLScript *node = nullptr;
     SoNodeSensor *sensor = nullptr;
     State state = Pending;
     QString directory;    // where the file that made it was read from
     QString file;         // what an error names: the .js file, or the world
+    QString fetched;      // the source of a file fetched over the network
     QJSValue st;
     QHash<QString, QJSValue> functions;
     struct Handler
@@ -1039,6 +1040,8 @@ void makeEngine();
 QString sourceOf(Script *script, QString *reason)
 {
     State &s = state();
+    if (!script->fetched.isNull())
+        return script->fetched;
     const SoMFString &urls = script->node->url;
     bool anyFile = false;
     for (int i = 0; i < urls.getNum(); i++) {
@@ -1052,6 +1055,17 @@ QString sourceOf(Script *script, QString *reason)
         if (!parsed.path().endsWith(".js", Qt::CaseInsensitive))
             continue;
         anyFile = true;
+        const bool remote = parsed.scheme().startsWith("http")
+                            || (parsed.isRelative() && !url.startsWith('/') && s.worldLocation.startsWith("http"));
+        if (remote && s.host.fetch) {
+            // Over the network through the resource loader and its cache:
+            // the script starts when the file is there.
+            script->file = url;
+            script->state = Script::Fetching;
+            s.host.fetch(url, script->node);
+            *reason = QStringLiteral("fetching");
+            return QString();
+        }
         QString path;
         if (parsed.scheme() == "file")
             path = parsed.toLocalFile();
@@ -1092,6 +1106,8 @@ bool prepare(Script *script)
     QString reason;
     const QString source = sourceOf(script, &reason);
     makeEngine();
+    if (script->state == Script::Fetching)
+        return false;
     if (!reason.isEmpty()) {
         fail(script, reason);
         return false;
@@ -1165,6 +1181,17 @@ bool prepare(Script *script)
     return true;
 }
 
+void initializeAll(const QList<Script *> &ready)
+{
+    for (Script *script : ready) {
+        if (script->state != Script::Running)
+            continue;
+        run(script, "initialize", script->functions.value("initialize"));
+        if (script->state != Script::Running && script->node)
+            state().failures[QStringLiteral("ran too long")]++;
+    }
+}
+
 // Starts the Scripts that now hang below the world shown. A Script in the
 // body of a PROTO definition hangs below nothing shown: only the copies
 // in instances run.
@@ -1186,13 +1213,7 @@ void startPending()
                 ready << script;
         }
     }
-    for (Script *script : ready) {
-        if (script->state != Script::Running)
-            continue;
-        run(script, "initialize", script->functions.value("initialize"));
-        if (script->state != Script::Running && script->node)
-            s.failures[QStringLiteral("ran too long")]++;
-    }
+    initializeAll(ready);
 }
 
 void runEvents()
@@ -1572,6 +1593,28 @@ void startWorld(SoNode *root, const QString &location)
     s.worldRoots.insert(root);
     s.usersKnown = false;
     s.pendingChanged = true;
+    process();
+}
+
+void sourceArrived(SoNode *node, const QString &path)
+{
+    State &s = state();
+    Script *script = s.scripts.value(static_cast<SoVRMLScript *>(node));
+    if (!script || script->state != Script::Fetching)
+        return;
+    QFile file(path);
+    if (!SceneReader::isReadableFile(path) || file.size() > maxSourceBytes || !file.open(QIODevice::ReadOnly)) {
+        fail(script, QStringLiteral("load failure"));
+        return;
+    }
+    script->fetched = QString::fromUtf8(file.readAll());
+    script->state = Script::Pending;
+    s.processing = true;
+    s.now = SbTime::getTimeOfDay().getValue();
+    s.sentNow.clear();
+    if (prepare(script))
+        initializeAll({ script });
+    s.processing = false;
     process();
 }
 

@@ -36,6 +36,9 @@ struct Host
     std::function<void(const QString &url)> loadURL;
     // A new root holding the nodes given, kept by the caller.
     std::function<void(SoSeparator *root)> replaceWorld;
+    // Fetches a script's file over the network, as a texture is fetched;
+    // sourceArrived() is called when it is there.
+    std::function<void(const QString &url, SoNode *script)> fetch;
 };
 
 // Makes Coin hand every Script it creates to this unit. eventsToo false
@@ -47,6 +50,9 @@ void install(const Host &host, bool eventsToo = true);
 // with every event their initialize() sends delivered before this
 // returns. A null root shuts everything down.
 void startWorld(SoNode *root, const QString &location);
+
+// The file fetched for a Script has arrived at path: the script starts.
+void sourceArrived(SoNode *script, const QString &path);
 
 // "scripts: 3 running, 2 not started (1 no supported url, 1 syntax error)"
 // for the scripts started since the last call; empty when there were none.

@@ -173,6 +173,7 @@ void Browser::installScripts()
             setSceneGraph(root);
         });
     };
+    host.fetch = [](const QString &url, SoNode *script) { sloader->makeRequest(url, script); };
     Scripts::install(host);
 }
 

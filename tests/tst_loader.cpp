@@ -85,6 +85,9 @@ private slots:
         server.addRoute("/gen/sub/planted.png", harness::readBytes(data("site/img/green.png")));
         server.addRoute("/gen/run", "echo planted\n");
         server.addRoute("/gen/empty.png", "");
+        server.addRoute("/gen/moved.js", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/moved.js"));
+        server.addRoute("/gen/scripted.wrl", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/moved_js.wrl")
+                                                 .replace("[ \"absent.js\" \"moved.js\" ]", "\"moved.js\""));
         // Answers, then never sends a byte of the body.
         server.addSlow("/gen/silent.png", 1, 3600 * 1000);
         server.addRoute("/gen/slow.wrl", "#VRML V2.0 utf8\n" + QByteArray(200, '#') + "\nShape { geometry Box { } }\n");
@@ -211,6 +214,9 @@ private slots:
                            "/robot/parts/parts/parts/HEAD.wrl", "/robot/parts/HEAD.wrl",
                            "/robot/parts/parts/site/img/green.png", "/site/img/green.png"} << false
             << QStringList{"CHEST.wrl", "HEAD.wrl", "WAIST.wrl", "green.png"} << kRobot;
+        // A script's file beside the document: the box it moves turns green.
+        QTest::newRow("script file") << "/gen/scripted.wrl" << QStringList{"/gen/moved.js"} << true
+                                     << QStringList{"moved.js"} << QList<QColor>{kGreen};
     }
 
     void remoteScene()
