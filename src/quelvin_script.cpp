@@ -1459,8 +1459,8 @@ public:
         QByteArray bytes = text.toUtf8();
         if (!bytes.startsWith("#VRML"))
             bytes.prepend("#VRML V2.0 utf8\n");
+        // What reading leaves out joins the account of the world's load.
         SoSeparator *root = SceneReader::readBuffer(bytes, QString());
-        (void)SceneReader::takeAccount();
         return idsOf(root);
     }
     Q_INVOKABLE void createFromUrl(const QJSValue &urls, int id, const QString &event)
@@ -1474,7 +1474,6 @@ public:
             if (!SceneReader::isReadableFile(path))
                 continue;
             SoSeparator *root = SceneReader::readFile(path);
-            (void)SceneReader::takeAccount();
             if (!root)
                 continue;
             root->ref();
@@ -1519,7 +1518,11 @@ public:
         if (state().host.setDescription)
             state().host.setDescription(text);
     }
-    Q_INVOKABLE QString worldUrl() { return state().worldLocation; }
+    Q_INVOKABLE QString worldUrl()
+    {
+        const QString &world = state().worldLocation;
+        return world.startsWith("http") || world.isEmpty() ? world : QUrl::fromLocalFile(world).toString();
+    }
     Q_INVOKABLE QString version() { return QStringLiteral(QUELVIN_VERSION); }
     Q_INVOKABLE double frameRate() { return state().frameRate; }
     Q_INVOKABLE void loadUrl(const QJSValue &urls)

@@ -174,7 +174,7 @@ const struct { const char *path; const char *leftOut; } corpusLeftOut[] = {
     {"castle-demo-models/vrml_2/waves/waves.wrl.gz", "left out: 1 unknown field (enabled)"},
     {"castle-demo-models/vrml_2/warnings/not_enough_coords.wrl", "left out: 1 unusable geometry data (IndexedFaceSet)"},
     {"openvrml/tests/vrml97/bad/unrecognized-node.wrl", "left out: 1 unknown node (UnrecognizedNode)"},
-    {"openvrml/models/jsTouch.wrl", "left out: 1 broken reference (TheGroup)\nscripts: 1 running\n Browser: Quelvin 0.1\n World: %1"},
+    {"openvrml/models/jsTouch.wrl", "left out: 1 broken reference (TheGroup)\nscripts: 1 running\n Browser: Quelvin 0.1\n World: file://%1"},
     {"openvrml/models/rotation_toy.wrl", "scripts: 5 running"},
     {"white_dune/warbird/warbird.wrl", "scripts: 25 running"},
     {"ecmascript/teleporter.wrl", "scripts: 1 running"},
