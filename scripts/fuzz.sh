@@ -21,7 +21,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$seeds" "$work"' EXIT
 # Seeds: every scene file we have, each under a name of its own.
 i=0
-for f in $(find ../shared/corpus examples tests/data -type f \( -name '*.wrl' -o -name '*.wrz' -o -name '*.gz' -o -path '*/fuzz/*' \)); do
+for f in $(find ../shared/corpus examples tests/data -type f \( -name '*.wrl' -o -name '*.iv' -o -name '*.wrz' -o -name '*.gz' -o -path '*/fuzz/*' \)); do
   cp "$f" "$seeds/$i-$(basename "$f")"; i=$((i + 1))
 done
 mkdir -p build-fuzz/crashes

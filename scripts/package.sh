@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build -j "$(nproc)" --target quelvin quelvin-thumbnailer
+cmake --build build -j "$(nproc)" --target quelvin quelvin-thumbnailer quelvin-docs
 cd build
 cpack -G DEB
 ls -1 "$PWD"/quelvin_*.deb

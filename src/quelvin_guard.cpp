@@ -2,15 +2,48 @@
 
 #include "quelvin_tolerant.h"
 
+#include <Inventor/SoFullPath.h>
+#include <Inventor/SoPath.h>
 #include <Inventor/SoType.h>
+#include <Inventor/actions/SoCallbackAction.h>
+#include <Inventor/elements/SoCoordinateElement.h>
+#include <Inventor/elements/SoLazyElement.h>
+#include <Inventor/elements/SoMaterialBindingElement.h>
+#include <Inventor/elements/SoMultiTextureCoordinateElement.h>
+#include <Inventor/elements/SoMultiTextureEnabledElement.h>
+#include <Inventor/elements/SoNormalBindingElement.h>
+#include <Inventor/elements/SoNormalElement.h>
+#include <Inventor/elements/SoTextureCoordinateBindingElement.h>
 #include <Inventor/fields/SoFieldData.h>
+#include <Inventor/fields/SoMFFloat.h>
 #include <Inventor/fields/SoMFNode.h>
 #include <Inventor/fields/SoSFNode.h>
 #include <Inventor/lists/SoFieldList.h>
 #include <Inventor/lists/SoNodeList.h>
 #include <Inventor/misc/SoChildList.h>
+#include <Inventor/misc/SoState.h>
 #include <Inventor/nodes/SoGroup.h>
+#include <Inventor/nodes/SoLOD.h>
+#include <Inventor/nodes/SoLevelOfDetail.h>
+#include <Inventor/nodes/SoIndexedFaceSet.h>
+#include <Inventor/nodes/SoIndexedLineSet.h>
+#include <Inventor/nodes/SoIndexedNurbsCurve.h>
+#include <Inventor/nodes/SoIndexedNurbsSurface.h>
+#include <Inventor/nodes/SoIndexedPointSet.h>
+#include <Inventor/nodes/SoIndexedShape.h>
+#include <Inventor/nodes/SoIndexedTriangleStripSet.h>
+#include <Inventor/nodes/SoFaceSet.h>
+#include <Inventor/nodes/SoLineSet.h>
+#include <Inventor/nodes/SoNonIndexedShape.h>
+#include <Inventor/nodes/SoNurbsCurve.h>
+#include <Inventor/nodes/SoNurbsSurface.h>
+#include <Inventor/nodes/SoPointSet.h>
+#include <Inventor/nodes/SoQuadMesh.h>
 #include <Inventor/nodes/SoSwitch.h>
+#include <Inventor/nodes/SoTriangleStripSet.h>
+#include <Inventor/nodes/SoVertexProperty.h>
+#include <Inventor/nodes/SoVertexShape.h>
+#include <Inventor/VRMLnodes/SoVRMLLOD.h>
 #include <Inventor/VRMLnodes/SoVRMLSwitch.h>
 #include <Inventor/VRMLnodes/SoVRMLAppearance.h>
 #include <Inventor/VRMLnodes/SoVRMLAudioClip.h>
@@ -297,6 +330,536 @@ void guardGeometry(SoNode *node, ReadAccount *account)
         guardElevationGrid(static_cast<SoVRMLElevationGrid *>(node), account);
 }
 
+// --- Inventor and VRML 1.0 shapes ---------------------------------------
+//
+// These take coordinates, normals, texture coordinates and colours from the
+// traversal state, and bindings there decide which index list addresses
+// which array. Coin 4.0.0 checks none of it: a coordinate index of
+// 2147483647 makes its normal generator ask for memory without end, and
+// colours and normals past their arrays are read wherever they point. What
+// a shape may index is known only where it is drawn, so a callback action
+// visits every place (all children of switches and levels of detail too)
+// and each shape keeps only the faces that the arrays in force there back.
+// Cuts only take faces away, so a shape drawn in several places ends safe
+// in all of them.
+
+bool isInventorShape(const SoNode *node)
+{
+    return node->isOfType(SoIndexedShape::getClassTypeId())
+           || node->isOfType(SoNonIndexedShape::getClassTypeId())
+           || node->isOfType(SoNurbsCurve::getClassTypeId())
+           || node->isOfType(SoNurbsSurface::getClassTypeId())
+           || node->isOfType(SoIndexedNurbsCurve::getClassTypeId())
+           || node->isOfType(SoIndexedNurbsSurface::getClassTypeId());
+}
+
+// Bindings with the values SoMaterialBindingElement and
+// SoNormalBindingElement share.
+enum Binding { Overall = 2, PerPart, PerPartIndexed, PerFace, PerFaceIndexed, PerVertex, PerVertexIndexed };
+
+// What one attribute array holds where a shape is drawn; a negative count
+// when the shape does not index it there.
+struct Attribute
+{
+    int count;
+    Binding binding;
+};
+
+struct InForce
+{
+    int coordinates;
+    Attribute colours, normals, texCoords;
+};
+
+InForce inForce(SoCallbackAction *action, const SoNode *shape)
+{
+    SoState *state = action->getState();
+    // A vertexProperty replaces, for its own shape, the arrays it holds.
+    SoNode *property = shape->isOfType(SoVertexShape::getClassTypeId())
+                           ? static_cast<const SoVertexShape *>(shape)->vertexProperty.getValue()
+                           : nullptr;
+    if (property) {
+        state->push();
+        property->doAction(action);
+    }
+    InForce in;
+    in.coordinates = SoCoordinateElement::getInstance(state)->getNum();
+    in.colours = { SoLazyElement::getInstance(state)->getNumDiffuse(),
+                   Binding(SoMaterialBindingElement::get(state)) };
+    // Without normals Coin makes its own; with texture coordinates of no
+    // explicit list it computes them.
+    const int normals = SoNormalElement::getInstance(state)->getNum();
+    in.normals = { normals > 0 ? normals : -1, Binding(SoNormalBindingElement::get(state)) };
+    const SoMultiTextureCoordinateElement *tex = SoMultiTextureCoordinateElement::getInstance(state);
+    // Texture coordinates are read only under a texture.
+    const bool textured = !state->isElementEnabled(SoMultiTextureEnabledElement::getClassStackIndex())
+                          || SoMultiTextureEnabledElement::get(state, 0);
+    const bool explicitTex = textured && tex->getType(0) == SoMultiTextureCoordinateElement::EXPLICIT
+                             && tex->getNum(0) > 0;
+    in.texCoords = { explicitTex ? tex->getNum(0) : -1,
+                     SoTextureCoordinateBindingElement::get(state)
+                             == SoTextureCoordinateBindingElement::PER_VERTEX
+                         ? PerVertex
+                         : PerVertexIndexed };
+    if (property)
+        state->pop();
+    if (in.colours.binding < Overall || in.colours.binding > PerVertexIndexed)
+        in.colours.binding = Overall;
+    if (in.normals.binding < Overall || in.normals.binding > PerVertexIndexed)
+        in.normals.binding = PerVertexIndexed;
+    return in;
+}
+
+struct Run
+{
+    int begin;    // position in the coordinate index list
+    int end;
+    int unit;     // first part or face the run takes under a per-part or per-face binding
+};
+
+// Parts or faces a run of the given length takes: a line set binds per
+// segment or per line, a strip set per strip or per triangle.
+int unitsOf(const SoNode *shape, int length, bool perPart)
+{
+    if (shape->isOfType(SoIndexedLineSet::getClassTypeId()) || shape->isOfType(SoLineSet::getClassTypeId()))
+        return perPart ? std::max(0, length - 1) : 1;
+    if (shape->isOfType(SoIndexedTriangleStripSet::getClassTypeId())
+        || shape->isOfType(SoTriangleStripSet::getClassTypeId()))
+        return perPart ? 1 : std::max(0, length - 2);
+    if (shape->isOfType(SoIndexedPointSet::getClassTypeId()) || shape->isOfType(SoPointSet::getClassTypeId()))
+        return length;
+    return 1;
+}
+
+bool isIndexedBinding(Binding b) { return b == PerPartIndexed || b == PerFaceIndexed || b == PerVertexIndexed; }
+
+// An index list counts as given when its first entry is one (Coin's rule).
+bool listGiven(const SoMFInt32 *list) { return list && list->getNum() > 0 && (*list)[0] >= 0; }
+
+// Marks the runs that would read past an attribute's array.
+void markBeyond(const SoNode *shape, const SoMFInt32 &coordIndex, const QVector<Run> &runs,
+                const SoMFInt32 *list, Attribute attribute, QVector<bool> *bad)
+{
+    if (attribute.count < 0 || attribute.binding == Overall)
+        return;
+    Binding binding = attribute.binding;
+    const bool given = listGiven(list);
+    // VRML 1.0 binds per vertex through the coordinate indices.
+    if (binding == PerVertex && shape->getNodeType() == SoNode::VRML1)
+        binding = PerVertexIndexed;
+    const bool vrml1Vertex = attribute.binding == PerVertex && binding == PerVertexIndexed;
+    const int count = attribute.count;
+    int vertex = 0;
+    for (int r = 0; r < runs.size(); r++) {
+        const Run &run = runs[r];
+        const int length = run.end - run.begin;
+        bool out = false;
+        if (binding == PerVertex) {
+            out = vertex + length > count;
+        } else if (binding == PerVertexIndexed) {
+            for (int p = run.begin; p < run.end && !out; p++) {
+                const int v = given && !vrml1Vertex ? (p < list->getNum() ? (*list)[p] : -1) : coordIndex[p];
+                out = v < 0 || v >= count;
+            }
+        } else {
+            const int units = unitsOf(shape, length, binding == PerPart || binding == PerPartIndexed);
+            if (isIndexedBinding(binding) && given) {
+                for (int u = run.unit; u < run.unit + units && !out; u++)
+                    out = u >= list->getNum() || (*list)[u] < 0 || (*list)[u] >= count;
+            } else {
+                out = run.unit + units > count;
+            }
+        }
+        vertex += length;
+        if (out)
+            (*bad)[r] = true;
+    }
+}
+
+// The runs of an index list, each ended by a negative entry or the end.
+QVector<Run> runsOf(const SoNode *shape, const SoMFInt32 &index, bool perPart)
+{
+    QVector<Run> runs;
+    int begin = -1;
+    int unit = 0;
+    for (int i = 0; i <= index.getNum(); i++) {
+        const bool ends = i == index.getNum() || index[i] < 0;
+        if (ends && begin >= 0) {
+            runs.append(Run{ begin, i, unit });
+            unit += unitsOf(shape, i - begin, perPart);
+            begin = -1;
+        } else if (!ends && begin < 0) {
+            begin = i;
+        }
+    }
+    return runs;
+}
+
+// Keeps the entries of a list that belong to the runs kept: positions for
+// a list parallel to the coordinate indices, units for a per-part or
+// per-face list.
+void keepRuns(SoMFInt32 &list, const QVector<Run> &runs, const QVector<bool> &bad, const SoNode *shape,
+              bool byUnit, bool perPart)
+{
+    QVector<int32_t> kept;
+    for (int r = 0; r < runs.size(); r++) {
+        if (bad[r])
+            continue;
+        const int from = byUnit ? runs[r].unit : runs[r].begin;
+        const int to = byUnit ? from + unitsOf(shape, runs[r].end - runs[r].begin, perPart) : runs[r].end;
+        for (int i = from; i < to && i < list.getNum(); i++)
+            kept.append(list[i]);
+        if (!byUnit)
+            kept.append(-1);
+    }
+    list.setValues(0, kept.size(), kept.constData());
+    list.setNum(kept.size());
+}
+
+// Points the entries of an index list that go past an array at its
+// first entry, as the VRML 97 walk drops colours that do not fit: the
+// faces stay. A list that is not given, for which Coin takes the
+// coordinate indices or the faces in turn, is written out first. Returns
+// whether the list changed.
+bool clampList(const SoNode *shape, SoMFInt32 &list, const SoMFInt32 &coordIndex, const QVector<Run> &runs,
+               Attribute attribute)
+{
+    const bool given = listGiven(&list);
+    QVector<int32_t> values;
+    if (attribute.binding == PerVertexIndexed) {
+        values.resize(coordIndex.getNum());
+        for (int p = 0; p < coordIndex.getNum(); p++) {
+            const int v = !given ? coordIndex[p] : p < list.getNum() ? list[p] : 0;
+            values[p] = coordIndex[p] < 0 ? -1 : v < 0 || v >= attribute.count ? 0 : v;
+        }
+    } else {
+        const bool perPart = attribute.binding == PerPartIndexed;
+        int units = 0;
+        for (const Run &run : runs)
+            units += unitsOf(shape, run.end - run.begin, perPart);
+        // Coin 4.0.0 reads a per-face list that is not given through a
+        // null pointer (SoIndexedFaceSet::generatePrimitives), so one is
+        // always written; as long as the coordinate indices, so that a
+        // place binding per vertex through it reads within it too.
+        values.resize(std::max(units, given ? list.getNum() : coordIndex.getNum()));
+        for (int u = 0; u < values.size(); u++) {
+            const int v = !given ? (u < units ? u : 0) : u < list.getNum() ? list[u] : 0;
+            values[u] = v < 0 || v >= attribute.count ? 0 : v;
+        }
+    }
+    bool same = given && list.getNum() == values.size();
+    for (int i = 0; same && i < values.size(); i++)
+        same = list[i] == values[i];
+    if (same)
+        return false;
+    if (!given && attribute.binding == PerVertexIndexed) {
+        // Coin's own choice is enough when it stays within the array.
+        bool within = true;
+        for (int i = 0; within && i < values.size(); i++)
+            within = values[i] == coordIndex[i];
+        if (within)
+            return false;
+    }
+    list.setValues(0, values.size(), values.constData());
+    list.setNum(values.size());
+    return true;
+}
+
+// Returns whether the shape had to change. With clamp, index lists that
+// go past their arrays are mended in place; without, the faces that use
+// them go, as faces whose coordinates are missing always do.
+bool guardIndexedShape(SoIndexedShape *shape, const InForce &in, bool clamp)
+{
+    SoMFInt32 &coordIndex = shape->coordIndex;
+    // The runs as parts, and the same as faces where these differ.
+    const bool colourPerPart = in.colours.binding == PerPart || in.colours.binding == PerPartIndexed;
+    const bool normalPerPart = in.normals.binding == PerPart || in.normals.binding == PerPartIndexed;
+    const bool vrml1 = shape->getNodeType() == SoNode::VRML1;
+    // VRML 1.0 binds per vertex through the coordinate indices, which no
+    // list can mend.
+    auto mendable = [clamp, vrml1](const Attribute &a) {
+        return clamp && isIndexedBinding(a.binding) && !(vrml1 && a.binding == PerVertex);
+    };
+    QVector<Run> runs = runsOf(shape, coordIndex, colourPerPart);
+    QVector<Run> normalRuns = runsOf(shape, coordIndex, normalPerPart);
+    QVector<bool> bad(runs.size(), false);
+    for (int r = 0; r < runs.size(); r++)
+        for (int p = runs[r].begin; p < runs[r].end && !bad[r]; p++)
+            bad[r] = coordIndex[p] >= in.coordinates;
+    bool stray = false;    // entries below -1, which Coin takes for indices
+    for (int i = 0; i < coordIndex.getNum(); i++)
+        stray = stray || coordIndex[i] < -1;
+    if (!mendable(in.colours))
+        markBeyond(shape, coordIndex, runs, &shape->materialIndex, in.colours, &bad);
+    if (!mendable(in.normals))
+        markBeyond(shape, coordIndex, normalRuns, &shape->normalIndex, in.normals, &bad);
+    if (!mendable(in.texCoords))
+        markBeyond(shape, coordIndex, runs, &shape->textureCoordIndex, in.texCoords, &bad);
+    bool changed = false;
+    if (stray || bad.contains(true)) {
+        struct { SoMFInt32 *list; Binding binding; const QVector<Run> *runs; bool perPart; } lists[] = {
+            { &shape->materialIndex, in.colours.binding, &runs, colourPerPart },
+            { &shape->normalIndex, in.normals.binding, &normalRuns, normalPerPart },
+            { &shape->textureCoordIndex, in.texCoords.binding, &runs, false } };
+        for (const auto &entry : lists)
+            if (listGiven(entry.list) && isIndexedBinding(entry.binding))
+                keepRuns(*entry.list, *entry.runs, bad, shape, entry.binding != PerVertexIndexed, entry.perPart);
+        keepRuns(coordIndex, runs, bad, shape, false, false);
+        runs = runsOf(shape, coordIndex, colourPerPart);
+        normalRuns = runsOf(shape, coordIndex, normalPerPart);
+        changed = true;
+    }
+    if (in.colours.count >= 0 && mendable(in.colours))
+        changed = clampList(shape, shape->materialIndex, coordIndex, runs, in.colours) || changed;
+    if (in.normals.count >= 0 && mendable(in.normals))
+        changed = clampList(shape, shape->normalIndex, coordIndex, normalRuns, in.normals) || changed;
+    if (in.texCoords.count >= 0 && mendable(in.texCoords))
+        changed = clampList(shape, shape->textureCoordIndex, coordIndex, runs, in.texCoords) || changed;
+    return changed;
+}
+
+// Non-indexed shapes take consecutive coordinates from startIndex. Returns
+// how many vertices, faces and parts the first `faces` faces take.
+struct Extent
+{
+    long long vertices = 0, faces = 0, parts = 0;
+};
+
+bool fits(const Extent &e, long long start, const InForce &in)
+{
+    auto fitsAttribute = [&](const Attribute &a) {
+        if (a.count < 0 || a.binding == Overall)
+            return true;
+        if (a.binding == PerVertex || a.binding == PerVertexIndexed)
+            return start + e.vertices <= a.count;    // whether Coin counts from startIndex or from 0
+        return (a.binding == PerPart || a.binding == PerPartIndexed ? e.parts : e.faces) <= a.count;
+    };
+    return start >= 0 && start + e.vertices <= in.coordinates && fitsAttribute(in.colours)
+           && fitsAttribute(in.normals) && fitsAttribute(in.texCoords);
+}
+
+bool guardNonIndexedShape(SoNonIndexedShape *shape, const InForce &in)
+{
+    const long long start = shape->startIndex.getValue();
+    SoMFInt32 *numVertices = nullptr;
+    if (shape->isOfType(SoFaceSet::getClassTypeId()))
+        numVertices = &static_cast<SoFaceSet *>(shape)->numVertices;
+    else if (shape->isOfType(SoLineSet::getClassTypeId()))
+        numVertices = &static_cast<SoLineSet *>(shape)->numVertices;
+    else if (shape->isOfType(SoTriangleStripSet::getClassTypeId()))
+        numVertices = &static_cast<SoTriangleStripSet *>(shape)->numVertices;
+    if (numVertices) {
+        // -1 takes the coordinates left.
+        Extent e;
+        int kept = 0;
+        for (; kept < numVertices->getNum(); kept++) {
+            long long n = (*numVertices)[kept];
+            if (n < 0)
+                n = std::max(0LL, in.coordinates - start - e.vertices);
+            Extent next = e;
+            next.vertices += n;
+            next.faces += unitsOf(shape, int(std::min(n, 1LL << 30)), false);
+            next.parts += unitsOf(shape, int(std::min(n, 1LL << 30)), true);
+            if (!fits(next, start, in))
+                break;
+            e = next;
+        }
+        if (kept == numVertices->getNum())
+            return false;
+        numVertices->setNum(kept);
+        return true;
+    }
+    if (shape->isOfType(SoQuadMesh::getClassTypeId())) {
+        SoQuadMesh *mesh = static_cast<SoQuadMesh *>(shape);
+        const long long perRow = std::max(0, int(mesh->verticesPerRow.getValue()));
+        long long rows = std::max(0, int(mesh->verticesPerColumn.getValue()));
+        const long long before = rows;
+        auto extent = [perRow](long long rows) {
+            Extent e;
+            e.vertices = perRow * rows;
+            e.faces = std::max(0LL, perRow - 1) * std::max(0LL, rows - 1);
+            e.parts = std::max(0LL, rows - 1);
+            return e;
+        };
+        if (!fits(extent(rows), start, in)) {
+            rows = perRow > 0 ? std::max(0LL, std::min(rows, in.coordinates / perRow)) : 0;
+            while (rows > 0 && !fits(extent(rows), start, in))
+                rows--;
+        }
+        if (rows == before && mesh->verticesPerRow.getValue() >= 0 && mesh->verticesPerColumn.getValue() >= 0)
+            return false;
+        mesh->verticesPerColumn.setValue(int(rows));
+        mesh->verticesPerRow.setValue(int(perRow));
+        return true;
+    }
+    if (shape->isOfType(SoPointSet::getClassTypeId())) {
+        SoPointSet *set = static_cast<SoPointSet *>(shape);
+        long long points = set->numPoints.getValue();
+        if (points < 0)
+            points = std::max(0LL, in.coordinates - start);
+        auto extent = [](long long n) {
+            Extent e;
+            e.vertices = e.faces = e.parts = n;
+            return e;
+        };
+        if (fits(extent(points), start, in))
+            return false;
+        while (points > 0 && !fits(extent(points), start, in))
+            points = std::min(points - 1, std::max(0LL, in.coordinates - std::max(0LL, start)));
+        set->numPoints.setValue(int(points));
+        return true;
+    }
+    return false;
+}
+
+// NURBS: Coin reads numControlPoints control points (through coordIndex
+// for the indexed kinds) and the last knot without looking, and a curve
+// without a point reads before its array. One that cannot be drawn safely
+// goes from the scene.
+bool indexedWithin(const SoMFInt32 &index, long long needed, int count)
+{
+    if (index.getNum() < needed)
+        return false;
+    for (long long i = 0; i < needed; i++)
+        if (index[int(i)] < 0 || index[int(i)] >= count)
+            return false;
+    return true;
+}
+
+bool nurbsDrawable(const SoNode *node, const InForce &in)
+{
+    auto order = [](const SoMFFloat &knots, long long points) {
+        return points >= 1 && knots.getNum() >= points + 2;
+    };
+    if (node->isOfType(SoNurbsCurve::getClassTypeId())) {
+        const SoNurbsCurve *c = static_cast<const SoNurbsCurve *>(node);
+        const long long n = c->numControlPoints.getValue();
+        return order(c->knotVector, n) && n <= in.coordinates;
+    }
+    if (node->isOfType(SoIndexedNurbsCurve::getClassTypeId())) {
+        const SoIndexedNurbsCurve *c = static_cast<const SoIndexedNurbsCurve *>(node);
+        const long long n = c->numControlPoints.getValue();
+        return order(c->knotVector, n) && indexedWithin(c->coordIndex, n, in.coordinates);
+    }
+    const bool indexed = node->isOfType(SoIndexedNurbsSurface::getClassTypeId());
+    const SoSFInt32 &u = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->numUControlPoints
+                                 : static_cast<const SoNurbsSurface *>(node)->numUControlPoints;
+    const SoSFInt32 &v = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->numVControlPoints
+                                 : static_cast<const SoNurbsSurface *>(node)->numVControlPoints;
+    const SoMFFloat &uKnots = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->uKnotVector
+                                      : static_cast<const SoNurbsSurface *>(node)->uKnotVector;
+    const SoMFFloat &vKnots = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->vKnotVector
+                                      : static_cast<const SoNurbsSurface *>(node)->vKnotVector;
+    const SoSFInt32 &s = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->numSControlPoints
+                                 : static_cast<const SoNurbsSurface *>(node)->numSControlPoints;
+    const SoSFInt32 &t = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->numTControlPoints
+                                 : static_cast<const SoNurbsSurface *>(node)->numTControlPoints;
+    const SoMFFloat &sKnots = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->sKnotVector
+                                      : static_cast<const SoNurbsSurface *>(node)->sKnotVector;
+    const SoMFFloat &tKnots = indexed ? static_cast<const SoIndexedNurbsSurface *>(node)->tKnotVector
+                                      : static_cast<const SoNurbsSurface *>(node)->tKnotVector;
+    const long long points = (long long)u.getValue() * v.getValue();
+    if (!order(uKnots, u.getValue()) || !order(vKnots, v.getValue()))
+        return false;
+    if (indexed ? !indexedWithin(static_cast<const SoIndexedNurbsSurface *>(node)->coordIndex, points, in.coordinates)
+                : points > in.coordinates)
+        return false;
+    // Texture coordinates are read when all four texture counts are set.
+    const long long texPoints = (long long)s.getValue() * t.getValue();
+    if (s.getValue() == 0 || t.getValue() == 0 || sKnots.getNum() == 0 || tKnots.getNum() == 0 || in.texCoords.count < 0)
+        return true;
+    if (!order(sKnots, s.getValue()) || !order(tKnots, t.getValue()))
+        return false;
+    return indexed ? indexedWithin(static_cast<const SoIndexedNurbsSurface *>(node)->textureCoordIndex.getNum() > 0
+                                       ? static_cast<const SoIndexedNurbsSurface *>(node)->textureCoordIndex
+                                       : static_cast<const SoIndexedNurbsSurface *>(node)->coordIndex,
+                                   texPoints, in.texCoords.count)
+                   : texPoints <= in.texCoords.count;
+}
+
+struct ShapeWalk
+{
+    bool mend = true;    // mend index lists, or take faces away
+    bool changedNow = false;
+    QVector<SoNode *> changed;
+    QVector<QPair<SoNode *, SoNode *>> undrawable;    // parent, shape
+};
+
+// A level of detail shows the child for the distance of the camera, which
+// the user moves, and a VRML 97 switch the choice an event sets: every
+// child is visited, each in the state the node is met in.
+SoCallbackAction::Response visitEveryChild(void *, SoCallbackAction *action, const SoNode *node)
+{
+    SoChildList *children = const_cast<SoNode *>(node)->getChildren();
+    for (int i = 0; children && i < children->getLength(); i++) {
+        action->getState()->push();
+        children->traverse(action, i);
+        action->getState()->pop();
+    }
+    return SoCallbackAction::PRUNE;
+}
+
+SoCallbackAction::Response checkShape(void *data, SoCallbackAction *action, const SoNode *node)
+{
+    ShapeWalk *walk = static_cast<ShapeWalk *>(data);
+    SoNode *shape = const_cast<SoNode *>(node);
+    if (!isInventorShape(shape))
+        return SoCallbackAction::CONTINUE;
+    const InForce in = inForce(action, shape);
+    bool changed = false;
+    if (shape->isOfType(SoIndexedShape::getClassTypeId())) {
+        changed = guardIndexedShape(static_cast<SoIndexedShape *>(shape), in, walk->mend);
+    } else if (shape->isOfType(SoNonIndexedShape::getClassTypeId())) {
+        changed = guardNonIndexedShape(static_cast<SoNonIndexedShape *>(shape), in);
+    } else if (!nurbsDrawable(shape, in)) {
+        const SoFullPath *path = static_cast<const SoFullPath *>(action->getCurPath());
+        const auto place = qMakePair(path->getLength() > 1 ? path->getNodeFromTail(1) : nullptr, shape);
+        // Taken out when the walks are over.
+        changed = !walk->undrawable.contains(place);
+        if (changed)
+            walk->undrawable.append(place);
+    }
+    walk->changedNow = walk->changedNow || changed;
+    if (changed && !walk->changed.contains(shape))
+        walk->changed.append(shape);
+    return SoCallbackAction::CONTINUE;
+}
+
+void guardInventorShapes(SoNode *root, ReadAccount *account)
+{
+    ShapeWalk walk;
+    SoCallbackAction action;
+    action.setCallbackAll(TRUE);
+    action.addPreCallback(SoShape::getClassTypeId(), checkShape, &walk);
+    for (SoType type : { SoLOD::getClassTypeId(), SoLevelOfDetail::getClassTypeId(),
+                         SoVRMLLOD::getClassTypeId(), SoVRMLSwitch::getClassTypeId() })
+        action.addPreCallback(type, visitEveryChild, nullptr);
+    action.apply(root);
+    // A list mended for one place may not fit another place the shape is
+    // drawn in: later walks only take faces away, which keeps every place
+    // that was safe safe, until nothing changes.
+    walk.mend = false;
+    for (int pass = 0; walk.changedNow && pass < 8; pass++) {
+        walk.changedNow = false;
+        action.apply(root);
+    }
+    if (walk.changedNow)
+        for (SoNode *shape : walk.changed)
+            if (shape->isOfType(SoIndexedShape::getClassTypeId()))
+                static_cast<SoIndexedShape *>(shape)->coordIndex.setNum(0);
+    if (account)
+        for (SoNode *shape : walk.changed)
+            account->add(badData, QString::fromUtf8(shape->getTypeId().getName().getString()));
+    for (const auto &place : walk.undrawable) {
+        if (!place.first || !place.first->isOfType(SoGroup::getClassTypeId()))
+            continue;
+        SoGroup *parent = static_cast<SoGroup *>(place.first);
+        for (int i = parent->getNumChildren() - 1; i >= 0; i--)
+            if (parent->getChild(i) == place.second)
+                parent->removeChild(i);
+    }
+}
+
 // One way from a node to another: a child of a group, or a node field.
 struct Edge
 {
@@ -368,6 +931,7 @@ void guardScene(SoNode *root, ReadAccount *account)
     visited.insert(root);
     onPath.insert(root);
     guardGeometry(root, account);
+    bool inventorShapes = isInventorShape(root);
     while (!stack.isEmpty()) {
         Frame &frame = stack.last();
         if (frame.next >= frame.edges.size()) {
@@ -380,6 +944,16 @@ void guardScene(SoNode *root, ReadAccount *account)
             toCut.append(edge);
             if (account)
                 account->add("cycle", QString::fromUtf8(edge.to->getName().getString()));
+            continue;
+        }
+        if (edge.field && edge.from->isOfType(SoVertexShape::getClassTypeId())
+            && edge.field == edge.from->getField("vertexProperty")
+            && !edge.to->isOfType(SoVertexProperty::getClassTypeId())) {
+            // Coin applies whatever node this holds as its shape's arrays.
+            toCut.append(edge);
+            if (account)
+                account->add("node of the wrong type|nodes of the wrong type",
+                             QString::fromUtf8(edge.to->getTypeId().getName().getString()));
             continue;
         }
         if (edge.field && isVrml97(edge.from) && edge.field->isOfType(SoSFNode::getClassTypeId())) {
@@ -417,6 +991,7 @@ void guardScene(SoNode *root, ReadAccount *account)
         visited.insert(edge.to);
         onPath.insert(edge.to);
         guardGeometry(edge.to, account);
+        inventorShapes = inventorShapes || isInventorShape(edge.to);
         Frame child{ edge.to, {}, 0 };
         edgesOf(edge.to, &child.edges);
         stack.append(child);
@@ -428,4 +1003,7 @@ void guardScene(SoNode *root, ReadAccount *account)
     });
     for (const Edge &edge : toCut)
         cutEdge(edge);
+    // Only scenes with Inventor or VRML 1.0 shapes pay for a second walk.
+    if (inventorShapes)
+        guardInventorShapes(root, account);
 }

@@ -9,6 +9,7 @@
 #include <Inventor/SoDB.h>
 #include <Inventor/SoInput.h>
 #include <Inventor/nodes/SoSeparator.h>
+#include <Inventor/nodes/SoWWWInline.h>
 #include <Inventor/VRMLnodes/SoVRMLAnchor.h>
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
 #include <Inventor/VRMLnodes/SoVRMLInline.h>
@@ -28,6 +29,25 @@ static QString fromSb(const SbString &s)
 static QString fileNamePart(const QString &text)
 {
     return QFileInfo(text).fileName();
+}
+
+// VRML 97's Inline and VRML 1.0's WWWInline are fetched alike.
+static bool isInline(const SoNode *node)
+{
+    return node->getTypeId() == SoVRMLInline::getClassTypeId()
+           || node->getTypeId() == SoWWWInline::getClassTypeId();
+}
+
+static void setInlineChildren(SoNode *node, SoSeparator *children)
+{
+    // Coin 4.0.0's WWWInline keeps a null child as it is given, and every
+    // traversal then follows it.
+    if (node->getTypeId() == SoWWWInline::getClassTypeId()) {
+        if (children)
+            static_cast<SoWWWInline *>(node)->setChildData(children);
+    } else {
+        static_cast<SoVRMLInline *>(node)->setChildData(children);
+    }
 }
 
 // The kinds of file a download may create in the working directory: scenes
@@ -56,7 +76,7 @@ static bool isSafeDownloadName(const QString &fileName)
 
 Loader::Loader(QObject *parent)
     : QObject(parent), browser(nullptr), baseLocation(4), http(new Http), requests(4),
-      lastStatus(0)
+      lastStatus(0), documents(0), document(0)
 {
     connect(http, &Http::requestFinished, this, &Loader::httpRequestFinished);
     connect(http, &Http::dataReadProgress, this, &Loader::updateDataReadProgress);
@@ -88,16 +108,51 @@ void Loader::dropRequests()
     }
 }
 
-// A new document's scene must not receive what the last one asked for,
-// nor have its base locations popped by it; what is still coming goes to
-// the working directory alone.
-void Loader::detachRequests()
+// Requests of one document (the scene shown or the one being opened); what
+// is still coming for any other goes to the working directory alone.
+void Loader::detachRequests(bool keep(int, int))
 {
     for (int i = 0; i < requests.getLength(); i++) {
-        if (requests[i]->node)
-            requests[i]->node->unref();
+        if (!requests[i]->node || keep(requests[i]->document, document))
+            continue;
+        requests[i]->node->unref();
         requests[i]->node = nullptr;
     }
+}
+
+Loader::Place Loader::openDocument()
+{
+    Place place;
+    for (int i = 0; i < baseLocation.getLength(); i++)
+        place.stack.append(baseLocation[i]);
+    place.sceneDirectory = sceneDirectory;
+    place.document = document;
+    document = ++documents;
+    return place;
+}
+
+// A new document's scene must not receive what the last one asked for,
+// nor have its base locations popped by it.
+void Loader::documentShown()
+{
+    detachRequests([](int requestDocument, int current) { return requestDocument == current; });
+}
+
+// A document that could not be opened leaves the scene shown as it was:
+// its downloads still arrive, its names resolve where they did.
+void Loader::documentFailed(const Place &place)
+{
+    detachRequests([](int requestDocument, int current) { return requestDocument != current; });
+    document = place.document;
+    resetBaseLocation();
+    for (const SbString &entry : place.stack)
+        baseLocation.push(entry);
+    sceneDirectory = place.sceneDirectory;
+}
+
+QString Loader::inlineFile(const SoNode *node) const
+{
+    return inlineFiles.value(node);
 }
 
 SbString Loader::topBaseLocation() const
@@ -112,8 +167,14 @@ void Loader::setCurrentBaseLocation(const SbString &location)
 {
     const QUrl url(fromSb(location));
     QString text;
-    if (!url.isRelative() || baseLocation.getLength() == 0)
+    if (!url.isRelative())
         text = url.toString();
+    else if (baseLocation.getLength() == 0)
+        // A document named from the working directory ("../box.wrl"): a
+        // relative base would lose its leading ".." when names resolve
+        // against it.
+        text = QFileInfo(url.toString()).isRelative() ? QFileInfo(url.toString()).absoluteFilePath()
+                                                      : url.toString();
     else
         text = QUrl(fromSb(topBaseLocation())).resolved(url).toString();
     const QString fileName = fileNamePart(text);
@@ -130,7 +191,6 @@ void Loader::unsetBaseLocation()
 
 void Loader::resetBaseLocation()
 {
-    detachRequests();
     for (int i = baseLocation.getLength() - 1; i >= 0; i--)
         baseLocation.remove(i);
 }
@@ -147,6 +207,7 @@ void Loader::makeRequest(const QString &urlText, SoNode *node)
         // Inline and anchor hooks have just pushed this URL's own directory,
         // so only its file name is left to resolve against the new top.
         if (node->isOfType(SoVRMLInline::getClassTypeId())
+            || node->isOfType(SoWWWInline::getClassTypeId())
             || node->isOfType(SoVRMLAnchor::getClassTypeId()))
             url = QUrl(fileNamePart(url.toString()));
         if (baseLocation.getLength() == 0)
@@ -204,6 +265,7 @@ bool Loader::fetch(const QUrl &full, SoNode *node, const QString &retry)
 
     nodeRequest *request = new nodeRequest;
     request->node = node;
+    request->document = document;
     request->name = bareName;
     request->url = fullText;
     request->retry = retry;
@@ -284,11 +346,16 @@ void Loader::attach(const QByteArray &path, SoNode *node, const QString &locatio
             SbString location(path.constData());
             browser->loadURL(location);
         }
-    } else if (type == SoVRMLInline::getClassTypeId()) {
+    } else if (isInline(node)) {
         const ReadingFile inlined(this, SbString(location.toUtf8().constData()), false);
         const QString file = QFile::decodeName(path);
+        // Anchors inside resolve their links next to this file.
+        inlineFiles.insert(node, location);
+        // A part without a header is read as the version that named it.
+        const char *header = type == SoWWWInline::getClassTypeId() ? SceneReader::vrml1Header
+                                                                   : SceneReader::vrml2Header;
         if (SceneReader::isReadableFile(file))
-            static_cast<SoVRMLInline *>(node)->setChildData(SceneReader::readFile(file));
+            setInlineChildren(node, SceneReader::readFile(file, header));
     } else if (type == SoVRMLScript::getClassTypeId()) {
         Scripts::sourceArrived(node, QFile::decodeName(path));
     }
@@ -299,8 +366,7 @@ void Loader::useLocalFile(const QString &path, SoNode *node, const QString &loca
     // Every inline and anchor pushes an entry, so the depth of the stack
     // bounds the recursion of inlines that (directly or not) inline
     // themselves.
-    if (node->getTypeId() == SoVRMLInline::getClassTypeId()
-        && baseLocation.getLength() >= maxInlineDepth)
+    if (isInline(node) && baseLocation.getLength() >= maxInlineDepth)
         return;
     attach(QFile::encodeName(path), node, location);
 }
@@ -318,12 +384,18 @@ void Loader::useDownloadedFile(const nodeRequest *request)
     SoNode *node = request->node;
     attach(QFile::encodeName(name), node, request->url);
     // A downloaded inline or anchor with an absolute address pushed a
-    // location of its own, which nothing else takes back.
+    // location of its own, which nothing else takes back; not while
+    // another document is being opened, whose locations these are now.
+    if (request->document != document)
+        return;
     if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()
         && firstUrlIsAbsolute(static_cast<SoVRMLAnchor *>(node)->url))
         unsetBaseLocation();
     else if (node->getTypeId() == SoVRMLInline::getClassTypeId()
              && firstUrlIsAbsolute(static_cast<SoVRMLInline *>(node)->url))
+        unsetBaseLocation();
+    else if (node->getTypeId() == SoWWWInline::getClassTypeId()
+             && !QUrl(fromSb(static_cast<SoWWWInline *>(node)->name.getValue())).isRelative())
         unsetBaseLocation();
 }
 

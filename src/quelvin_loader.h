@@ -2,6 +2,8 @@
 #define QUELVIN_LOADER_H
 
 #include <QObject>
+#include <QHash>
+#include <QList>
 #include <QStringList>
 #include <Inventor/SbString.h>
 #include <Inventor/lists/SbList.h>
@@ -17,13 +19,14 @@ class HttpResponseHeader;
 // and the bare file name it is stored under in the working directory.
 struct nodeRequest
 {
-    nodeRequest() : node(nullptr), id(0), file(nullptr) {}
+    nodeRequest() : node(nullptr), id(0), file(nullptr), document(0) {}
     SoNode *node;    // null once its scene has been replaced
     int id;
     SbString name;
     QFile *file;    // the body's target while the GET runs; null for a request that shares another's GET
     QString url;    // where the resource is fetched from
     QString retry;  // where to look next if this GET fails; empty when there is nowhere else
+    int document;   // the document whose read asked for it
 };
 
 class Loader : public QObject
@@ -40,6 +43,22 @@ public:
     void unsetBaseLocation();
     void resetBaseLocation();
     void makeRequest(const QString &url, SoNode *node);
+
+    // A document about to be read, from the window or a link: what the
+    // scene shown had, to be given back if the new one cannot be shown.
+    struct Place
+    {
+        QList<SbString> stack;
+        QString sceneDirectory;
+        int document = 0;
+    };
+    Place openDocument();
+    void documentShown();
+    void documentFailed(const Place &place);
+
+    // The file (path or URL) an inline's children were read from; empty
+    // for one that has none.
+    QString inlineFile(const SoNode *node) const;
 
     // A file whose nodes are being read: the resources they name are looked
     // for next to it when the base-location stack finds nothing. The
@@ -68,7 +87,7 @@ private:
     void useLocalFile(const QString &path, SoNode *node, const QString &location);
     void useDownloadedFile(const nodeRequest *request);
     QString directoryOf(const QString &location) const;
-    void detachRequests();
+    void detachRequests(bool keep(int, int));
     void dropRequests();
 
     SbList<SbString> baseLocation;
@@ -77,6 +96,9 @@ private:
     int lastStatus;
     QStringList reading;      // directories of the files being read, innermost last
     QString sceneDirectory;   // directory of the scene shown
+    int documents;            // documents opened so far
+    int document;             // the one whose reads ask now
+    QHash<const SoNode *, QString> inlineFiles;
 };
 
 // Marks a file as being read for as long as it lives.

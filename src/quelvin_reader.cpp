@@ -38,6 +38,9 @@ const bool environmentReady = (SceneReader::prepareEnvironment(), true);
 
 namespace SceneReader {
 
+const char *const vrml2Header = "#VRML V2.0 utf8";
+const char *const vrml1Header = "#VRML V1.0 ascii";
+
 void prepareEnvironment()
 {
     // Coin 4.0.0 dlopen()s a library named after any node type it does not
@@ -65,11 +68,32 @@ bool isReadableFile(const QString &path, QString *reason)
     return true;
 }
 
-static SoSeparator *readCleaned(QByteArray text, const QString &location, const QString &directory)
+// Whether the text starts with a line naming what it is (after a
+// byte-order mark); anything else starting with '#' is a comment.
+static bool hasHeader(const QByteArray &text)
+{
+    const int start = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    for (const char *header : {"#VRML", "#Inventor", "#X3D"})
+        if (qstrncmp(text.constData() + start, header, uint(qstrlen(header))) == 0)
+            return true;
+    return false;
+}
+
+static SoSeparator *readCleaned(QByteArray text, const QString &location, const QString &directory,
+                                const char *assumedHeader = nullptr)
 {
     ReadAccount account;
     QByteArray cleaned;
-    if (!tolerant::clean(std::move(text), location, &cleaned, &account))
+    // A document without a header, opened by itself (a robot's part
+    // opened to look at it alone), is read as VRML 97, else as VRML 1.0,
+    // if it holds nodes and nothing else.
+    QByteArray second;
+    if (!assumedHeader && !hasHeader(text)) {
+        assumedHeader = vrml2Header;
+        second = text;
+    }
+    if (!tolerant::clean(std::move(text), location, &cleaned, &account, assumedHeader)
+        && (second.isEmpty() || !tolerant::clean(std::move(second), location, &cleaned, &account, vrml1Header)))
         return nullptr;
     SoInput in;
     in.setBuffer(cleaned.constData(), size_t(cleaned.size()));
@@ -79,6 +103,13 @@ static SoSeparator *readCleaned(QByteArray text, const QString &location, const 
     if (!directory.isEmpty())
         SoInput::addDirectoryFirst(dir.constData());
     SoSeparator *root = SoDB::readAll(&in);
+    if (!root && tolerant::mendNonFinite(&cleaned)) {
+        SoInput again;
+        again.setBuffer(cleaned.constData(), size_t(cleaned.size()));
+        root = SoDB::readAll(&again);
+        if (root)
+            account.add("unusable number");
+    }
     if (!directory.isEmpty())
         SoInput::removeDirectory(dir.constData());
     if (root) {
@@ -90,13 +121,13 @@ static SoSeparator *readCleaned(QByteArray text, const QString &location, const 
     return root;
 }
 
-SoSeparator *readFile(const QString &path)
+SoSeparator *readFile(const QString &path, const char *assumedHeader)
 {
     QByteArray bytes;
     if (!tolerant::loadFileBytes(path, &bytes, nullptr))
         return nullptr;
     const QFileInfo info(path);
-    return readCleaned(std::move(bytes), info.absoluteFilePath(), info.absolutePath());
+    return readCleaned(std::move(bytes), info.absoluteFilePath(), info.absolutePath(), assumedHeader);
 }
 
 SoSeparator *readBuffer(const QByteArray &bytes, const QString &location)

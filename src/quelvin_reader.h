@@ -37,7 +37,14 @@ void prepareEnvironment();
 // Whether a path can be read without blocking: a regular file.
 bool isReadableFile(const QString &path, QString *reason = nullptr);
 
-SoSeparator *readFile(const QString &path);
+// assumedHeader: the header of the file naming an inlined one, under which
+// a file without a header is read.
+SoSeparator *readFile(const QString &path, const char *assumedHeader = nullptr);
+
+// The headers an inline's file is read under when it has none: that of
+// the VRML version whose node named it.
+extern const char *const vrml2Header;
+extern const char *const vrml1Header;
 SoSeparator *readBuffer(const QByteArray &bytes, const QString &location);
 // An input opened on a file, or a DocumentInput.
 SoSeparator *readInput(SoInput *in);

@@ -1,5 +1,6 @@
 #include "quelvin_thumbnail.h"
 
+#include "quelvin_placement.h"
 #include "quelvin_reader.h"
 #include "quelvin_script.h"
 #include "quelvin_tolerant.h"
@@ -10,7 +11,6 @@
 #include <Inventor/SoOffscreenRenderer.h>
 #include <Inventor/actions/SoGLRenderAction.h>
 #include <Inventor/actions/SoGetBoundingBoxAction.h>
-#include <Inventor/actions/SoGetMatrixAction.h>
 #include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/nodes/SoDirectionalLight.h>
 #include <Inventor/nodes/SoGroup.h>
@@ -21,6 +21,7 @@
 #include <Inventor/SbImage.h>
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
 #include <Inventor/VRMLnodes/SoVRMLInline.h>
+#include <Inventor/nodes/SoWWWInline.h>
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
 
 #include <QDir>
@@ -75,36 +76,45 @@ SbBool textureHook(const SbString &, void *, SoVRMLImageTexture *node)
     return TRUE;
 }
 
-void inlineHook(const SbString &, void *, SoVRMLInline *node)
+// The children of an inline; a part without a header is read as the
+// version that names it.
+SoSeparator *inlineChildren(const SoMFString &urls, const char *header)
 {
     if (readingDirectories.size() > maxInlineDepth)
-        return;
-    const QString path = localFile(node->url);
+        return nullptr;
+    const QString path = localFile(urls);
     if (path.isEmpty())
-        return;
+        return nullptr;
     SoSeparator *child = inlined.value(path);
     if (!child) {
         readingDirectories << QFileInfo(path).absolutePath();
-        child = SceneReader::readFile(path);
+        child = SceneReader::readFile(path, header);
         readingDirectories.removeLast();
         if (!child)
-            return;
+            return nullptr;
         child->ref();
         inlined.insert(path, child);
     }
-    node->setChildData(child);
+    return child;
 }
 
-SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint)
+void inlineHook(const SbString &, void *, SoVRMLInline *node)
 {
-    // Coin leaves an unset position at the origin; VRML 97 puts it at 0 0 10.
-    return viewpoint->position.isDefault() ? SbVec3f(0.0f, 0.0f, 10.0f)
-                                           : viewpoint->position.getValue();
+    if (SoSeparator *child = inlineChildren(node->url, SceneReader::vrml2Header))
+        node->setChildData(child);
+}
+
+void wwwInlineHook(const SbString &, void *, SoWWWInline *node)
+{
+    SoMFString urls;
+    urls.setValue(node->name.getValue());
+    if (SoSeparator *child = inlineChildren(urls, SceneReader::vrml1Header))
+        node->setChildData(child);
 }
 
 // Near and far planes around the whole box, as a viewer sets them every
 // frame; a camera read from a file carries none.
-void clipAround(SoPerspectiveCamera *camera, const SbBox3f &box)
+void clipAround(SoCamera *camera, const SbBox3f &box)
 {
     float nearest = 0.1f, farthest = 100.0f;
     if (!box.isEmpty()) {
@@ -138,6 +148,7 @@ void installLocalHooks()
     // Without this Coin reads inlines itself, from anywhere.
     SoVRMLInline::setReadAsSoFile(FALSE);
     SoVRMLInline::setFetchURLCallBack(inlineHook, nullptr);
+    SoWWWInline::setFetchURLCallBack(wwwInlineHook, nullptr);
     SoVRMLImageTexture::setDelayFetchURL(FALSE);
     SoVRMLImageTexture::setPrequalifyFileCallBack(textureHook, nullptr);
     tolerant::installExternProtoHook();
@@ -189,27 +200,29 @@ QImage render(const QString &path, int size, QString *why)
     search.apply(scene);
     if (search.getPath()) {
         auto *viewpoint = static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(search.getPath())->getTail());
-        // Exporters place viewpoints with the transforms above them.
-        SoGetMatrixAction toWorld(region);
-        toWorld.apply(search.getPath());
-        SbVec3f position, translation, scale;
-        SbRotation rotation, scaleOrientation;
-        toWorld.getMatrix().multVecMatrix(viewpointPosition(viewpoint), position);
-        toWorld.getMatrix().getTransform(translation, rotation, scale, scaleOrientation);
-        camera->position = position;
-        camera->orientation = viewpoint->orientation.getValue() * rotation;
+        const Placement placement = viewpointPlacement(search.getPath(), region);
+        camera->position = placement.position;
+        camera->orientation = placement.orientation;
         const float angle = viewpoint->fieldOfView.getValue();
         if (angle > 0.01f && angle < 3.1f)
             camera->heightAngle = angle;
     } else {
         camera->viewAll(scene, region);
     }
-    headlightTurn->rotation = camera->orientation.getValue();
+    // A VRML 1.0 or Inventor camera in the file decides the view where it
+    // is drawn; it carries near and far planes for a scene of its day.
+    const FileCamera own = firstFileCamera(scene, region);
+    SoCamera *shownFrom = own.governs ? own.camera : camera;
+    if (own.camera && !own.governs && !search.getPath()) {
+        camera->position = own.world.position;
+        camera->orientation = own.world.orientation;
+    }
+    headlightTurn->rotation = shownFrom->orientation.getValue();
     headlight->direction = SbVec3f(0.0f, 0.0f, -1.0f);
 
     SoGetBoundingBoxAction bbox(region);
     bbox.apply(scene);
-    clipAround(camera, bbox.getBoundingBox());
+    clipAround(shownFrom, bbox.getBoundingBox());
 
     SoOffscreenRenderer renderer(region);
     renderer.setComponents(SoOffscreenRenderer::RGB_TRANSPARENCY);

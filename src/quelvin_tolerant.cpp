@@ -25,6 +25,7 @@
 #include <QHash>
 #include <QVector>
 #include <QSet>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -222,11 +223,24 @@ const NodeType *builtinType(const QByteArray &name, bool vrml2)
     if (it != cache.end())
         return it.value();
     NodeType *info = new NodeType;
+    // Coin 4.0.0 reads a VRML 97 node name as its "VRML" type first and
+    // falls back on the Inventor type of the bare name (SoBase's
+    // createInstance), so a VRML 97 file naming NurbsCurve, Separator or
+    // Coordinate3 gets the Inventor node. Such a node then draws from
+    // whatever an earlier VRML 97 node left in the traversal state (a
+    // Coordinate { } leaves no points), and Coin's Inventor shapes index
+    // that state unchecked: sogl_render_nurbs_curve() reads control point
+    // numControlPoints - 1 and the last knot without looking. A VRML 97
+    // file never means an Inventor node, and our writer never writes one
+    // into a VRML 97 file, so they are unknown here like any other name.
     SoType type = SoType::badType();
-    if (vrml2)
+    if (vrml2) {
         type = SoType::fromName(SbName(("VRML" + name).constData()));
-    if (type.isBad())
+        if (type.isBad() && name.startsWith("VRML"))
+            type = SoType::fromName(SbName(name.constData()));
+    } else {
         type = SoType::fromName(SbName(name.constData()));
+    }
     if (!type.isBad() && type.isDerivedFrom(SoNode::getClassTypeId()) && type.canCreateInstance()
         && type != SoProto::getClassTypeId()) {
         info->known = true;
@@ -305,7 +319,8 @@ struct ProtoScope
 
 bool cleanWithProtos(QByteArray input, const QString &location, QByteArray *output,
                      ReadAccount *account, QList<QByteArray> *protoNames,
-                     QHash<QByteArray, TypePtr> *protos);
+                     QHash<QByteArray, TypePtr> *protos, const char *assumedHeader = nullptr,
+                     bool headerless = false);
 
 // Paths of EXTERNPROTO files being cleaned, outermost first: a file that
 // (through others) names itself resolves to nothing instead of recursing.
@@ -337,6 +352,11 @@ public:
     // The PROTOs of the outermost scope with their interfaces, in order.
     QList<QByteArray> topProtoNames;
     QHash<QByteArray, TypePtr> topProtos;
+    // Nodes kept at the outermost level, and text that was no statement.
+    int topNodes = 0;
+    int strays = 0;
+    // An H-Anim Humanoid PROTO whose body never draws its humanoidBody.
+    bool bodilessHumanoid = false;
 
 private:
     // Output: the input with cut spans replaced, in order, without overlap.
@@ -643,7 +663,7 @@ bool Parser::run(int start, const QByteArray &header)
         cut(0, start, header.constData());
     pos = start;
     scopes.append(ProtoScope());
-    statements(false);
+    topNodes = statements(false);
     if (!scopes.isEmpty()) {
         topProtos = scopes.first().protos;
     }
@@ -671,6 +691,7 @@ int Parser::statements(bool inProtoBody)
                 end = skipBalanced(stray.begin);
             pos = end;
             cut(stray.begin, end);
+            strays++;
             if (account)
                 account->add("stray token", QString::fromUtf8(word(stray)).left(20));
         }
@@ -1355,6 +1376,12 @@ void Parser::proto()
     interfaces.removeLast();
     scopes.removeLast();
     protosBeingDefined.remove(name);
+    // Robot simulators write H-Anim's Humanoid with a body that shows only
+    // its viewpoints, and draw humanoidBody themselves: a robot model
+    // opened here would be empty.
+    if (name == "Humanoid" && type->protoTypes.value("humanoidBody") == "MFNode"
+        && !QByteArray::fromRawData(data + brace.end, pos - brace.end).contains("IS humanoidBody"))
+        bodilessHumanoid = true;
     if (peek().kind == RBrace) {
         // Coin 4.0.0 makes the first thing in a body the instance, and a
         // second instance of a body that holds no node but a PROTO copies
@@ -1555,9 +1582,26 @@ QByteArray mendVrml1Strings(const QByteArray &text, bool *changed)
     return out;
 }
 
+// Gives the first children list of each Humanoid PROTO's body the
+// humanoidBody, as the simulators that wrote it show it.
+void drawHumanoidBody(QByteArray *text)
+{
+    static const QRegularExpression children("PROTO\\s+Humanoid\\s*\\[.*?\\]\\s*\\{[^{]*\\{[^\\[]*?children\\s*\\[",
+                                              QRegularExpression::DotMatchesEverythingOption);
+    int from = 0;
+    for (;;) {
+        const QRegularExpressionMatch match = children.match(QString::fromLatin1(*text), from);
+        if (!match.hasMatch())
+            return;
+        const QByteArray body(" Group { children IS humanoidBody } ");
+        text->insert(match.capturedEnd(), body);
+        from = match.capturedEnd() + body.size();
+    }
+}
+
 bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *output,
                      ReadAccount *account, QList<QByteArray> *protoNames,
-                     QHash<QByteArray, TypePtr> *protos)
+                     QHash<QByteArray, TypePtr> *protos, const char *assumedHeader, bool headerless)
 {
     int start = 0;
     if (text.startsWith("\xEF\xBB\xBF"))
@@ -1580,6 +1624,14 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
     } else if (firstLine.startsWith("#VRML V1.0")) {
         vrml2 = false;
         header = "#VRML V1.0 ascii";
+    } else if (assumedHeader && !firstLine.startsWith("#VRML") && !firstLine.startsWith("#X3D")) {
+        // A part written to be inlined, without a header of its own (a
+        // robot simulator ships its arms so): read as the file naming it
+        // is, if that finds a scene in it and nothing but a scene.
+        QByteArray withHeader = QByteArray(assumedHeader) + '\n';
+        withHeader.append(text.constData() + start, text.size() - start);
+        return cleanWithProtos(std::move(withHeader), location, output, account, protoNames,
+                               protos, nullptr, true);
     } else {
         return false;    // no scene: an HTML page, an image, a text
     }
@@ -1587,10 +1639,15 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
         bool changed = false;
         text = mendVrml1Strings(text, &changed);
     }
-    Parser parser(std::move(text), vrml2, location, account);
-    if (!parser.run(eol, header))
+    ReadAccount own;
+    Parser parser(std::move(text), vrml2, location, account ? &own : nullptr);
+    if (!parser.run(eol, header) || (headerless && (parser.topNodes == 0 || parser.strays > 0)))
         return false;
+    if (account)
+        account->merge(own);
     *output = parser.result();
+    if (parser.bodilessHumanoid)
+        drawHumanoidBody(output);
     if (protoNames)
         *protoNames = parser.topProtoNames;
     if (protos)
@@ -1600,9 +1657,11 @@ bool cleanWithProtos(QByteArray text, const QString &location, QByteArray *outpu
 
 } // namespace
 
-bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account)
+bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account,
+           const char *assumedHeader)
 {
-    return cleanWithProtos(std::move(input), location, output, account, nullptr, nullptr);
+    return cleanWithProtos(std::move(input), location, output, account, nullptr, nullptr,
+                           assumedHeader);
 }
 
 // --- EXTERNPROTO fetch hook ---------------------------------------------------
@@ -1653,6 +1712,57 @@ static SoProto *fetchExternProto(SoInput *, const SbString *urls, const int coun
 void installExternProtoHook()
 {
     SoProto::setFetchExternProtoCallback(fetchExternProto, nullptr);
+}
+
+} // namespace tolerant
+
+namespace tolerant {
+
+// Exporters write a failed division as "nan" or "-inf" (a robot model's
+// normals, say), which Coin refuses with the whole file. Only a text Coin
+// has refused is walked for them.
+int mendNonFinite(QByteArray *text)
+{
+    int mended = 0;
+    QByteArray out;
+    out.reserve(text->size());
+    const char *p = text->constData();
+    const char *const end = p + text->size();
+    auto isDelimiter = [](char c) { return isspace(uchar(c)) || strchr("[]{},\"#", c); };
+    while (p < end) {
+        if (*p == '#') {
+            const char *eol = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
+            const char *stop = eol ? eol : end;
+            out.append(p, int(stop - p));
+            p = stop;
+        } else if (*p == '"') {
+            const char *q = p + 1;
+            while (q < end && *q != '"')
+                q += (*q == '\\' && q + 1 < end) ? 2 : 1;
+            q = q < end ? q + 1 : end;
+            out.append(p, int(q - p));
+            p = q;
+        } else if (isDelimiter(*p)) {
+            out.append(*p++);
+        } else {
+            const char *q = p;
+            while (q < end && !isDelimiter(*q))
+                q++;
+            QByteArray word = QByteArray::fromRawData(p, int(q - p)).toLower();
+            if (word.startsWith('-') || word.startsWith('+'))
+                word = word.mid(1);
+            if (word == "nan" || word == "inf" || word == "infinity") {
+                out.append('0');
+                mended++;
+            } else {
+                out.append(p, int(q - p));
+            }
+            p = q;
+        }
+    }
+    if (mended)
+        *text = out;
+    return mended;
 }
 
 } // namespace tolerant

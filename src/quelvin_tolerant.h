@@ -47,13 +47,21 @@ const int maxProtoDepth = 16;
 // VRML or Inventor scene or nests too deep to read safely; Inventor files
 // pass through as they are. Give input by std::move where it can go: the
 // text is then mended in place, without a copy.
-bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account);
+// assumedHeader, when given, is the header a text without one is read
+// under (an inlined part, read as the file naming it); such a text must
+// hold nodes and nothing else.
+bool clean(QByteArray input, const QString &location, QByteArray *output, ReadAccount *account,
+           const char *assumedHeader = nullptr);
 
 // The bytes of a local file, inflated when gzip-compressed; false when it
 // is not a regular file or cannot be read whole.
 bool loadFileBytes(const QString &path, QByteArray *bytes, QString *reason);
 // Inflates gzip data; data that is not gzip comes back as it is.
 bool inflateIfGzip(const QByteArray &data, QByteArray *out);
+
+// Replaces the words "nan" and "inf" (either sign, any case) that stand
+// where numbers are by 0; returns how many. For a text Coin has refused.
+int mendNonFinite(QByteArray *text);
 
 // Installs the EXTERNPROTO fetch hook that serves the files clean() has
 // resolved, through the same pass, never by a second lookup.

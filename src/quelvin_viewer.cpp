@@ -2,6 +2,7 @@
 
 #include "quelvin_glcontext.h"
 #include "quelvin_loader.h"
+#include "quelvin_placement.h"
 #include "quelvin_reader.h"
 #include "quelvin_script.h"
 #include "quelvin_window.h"
@@ -12,7 +13,9 @@
 #include <Inventor/SoOffscreenRenderer.h>
 #include <Inventor/SoPickedPoint.h>
 #include <Inventor/SoSceneManager.h>
+#include <Inventor/SoPrimitiveVertex.h>
 #include <Inventor/actions/SoBoxHighlightRenderAction.h>
+#include <Inventor/actions/SoCallbackAction.h>
 #include <Inventor/actions/SoGetBoundingBoxAction.h>
 #include <Inventor/actions/SoRayPickAction.h>
 #include <Inventor/actions/SoSearchAction.h>
@@ -26,8 +29,11 @@
 #include <Inventor/nodes/SoOrthographicCamera.h>
 #include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/nodes/SoSelection.h>
+#include <Inventor/nodes/SoShape.h>
+#include <Inventor/nodes/SoShapeHints.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <Inventor/nodes/SoTransform.h>
+#include <Inventor/nodes/SoWWWInline.h>
 #include <Inventor/VRMLnodes/SoVRMLAnchor.h>
 #include <Inventor/VRMLnodes/SoVRMLGeometry.h>
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
@@ -40,13 +46,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +96,11 @@ static SoGLRenderAction::TransparencyType transparencyType =
 // Innermost anchor under the mouse at the last left-button press in
 // interaction mode; null when the press hit no anchor.
 static SoVRMLAnchor *pressedAnchor = nullptr;
+// The innermost inline holding it, whose file its link is relative to.
+static SoNode *pressedAnchorInline = nullptr;
+// Whether the scene shown brought a camera of its own (VRML 1.0 and
+// Inventor files do), which the viewer then moves instead of its own.
+static bool sceneCamera = false;
 static Browser::LoadTimes loadTimes;
 
 static QString fromLocal8(const SbString &s)
@@ -94,12 +108,10 @@ static QString fromLocal8(const SbString &s)
     return QString::fromUtf8(s.getString());
 }
 
-// Coin gives a viewpoint without a position field (0, 0, 0); VRML 97 puts it
-// at 0 0 10, which is where the scene's author expects it.
-static SbVec3f viewpointPosition(const SoVRMLViewpoint *viewpoint)
+static bool isInline(const SoNode *node)
 {
-    return viewpoint->position.isDefault() ? SbVec3f(0.0f, 0.0f, 10.0f)
-                                           : viewpoint->position.getValue();
+    return node->isOfType(SoVRMLInline::getClassTypeId())
+           || node->isOfType(SoWWWInline::getClassTypeId());
 }
 
 Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
@@ -117,6 +129,8 @@ Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
     SoVRMLAnchor::setFetchURLCallBack(vrmlanchor_cb, nullptr);
     vrmlinline_cb = Browser::VRMLInlineCB;
     SoVRMLInline::setFetchURLCallBack(vrmlinline_cb, nullptr);
+    // VRML 1.0's inline: Coin reads its file only through this hook.
+    SoWWWInline::setFetchURLCallBack(Browser::WWWInlineCB, nullptr);
     tolerant::installExternProtoHook();
 
     logFile.open("quelvinViewer.log", std::ios::out | std::ios::trunc);
@@ -185,6 +199,7 @@ Browser::~Browser()
 void Browser::setSceneGraph(SoNode *root)
 {
     holdStill();
+    sceneCamera = false;
     if (!root) {
         SoQtViewer::setSceneGraph(root);
         return;
@@ -204,19 +219,34 @@ void Browser::setSceneGraph(SoNode *root)
     shown->addChild(root);
     SoQtViewer::setSceneGraph(shown);
 
+    // A camera in the file sets the view again where it is drawn, after
+    // ours, and the picture would never follow the user: that camera is
+    // the one navigation moves, of the type the View menu says.
+    const FileCamera own = firstFileCamera(root, getViewportRegion());
+    if (own.camera && own.governs) {
+        sceneCamera = true;
+        setCamera(own.camera);
+        if (!own.camera->isOfType(type))
+            setCameraType(type);
+        return;
+    }
+
     // Where SoQt would have put its camera: on the first viewpoint met
     // (scene loading then chooses for itself), or before the whole scene.
     SoSearchAction search;
     search.setType(SoVRMLViewpoint::getClassTypeId(), TRUE);
     search.apply(root);
     SoCamera *camera = getCamera();
-    if (!search.getPath() || !camera) {
+    if (!camera || (!search.getPath() && !own.camera)) {
         viewWholeScene();
         return;
     }
-    auto *viewpoint = static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(search.getPath())->getTail());
-    camera->orientation.setValue(viewpoint->orientation.getValue());
-    camera->position.setValue(viewpointPosition(viewpoint));
+    // A camera that sets the view of nothing still says where it starts.
+    sceneCamera = own.camera != nullptr && !search.getPath();
+    const Placement placement = search.getPath() ? viewpointPlacement(search.getPath(), getViewportRegion())
+                                                 : own.world;
+    camera->orientation.setValue(placement.orientation);
+    camera->position.setValue(placement.position);
     SoGetBoundingBoxAction bbox(getViewportRegion());
     bbox.apply(root);
     if (!bbox.getBoundingBox().isEmpty())
@@ -236,14 +266,78 @@ void Browser::actualRedraw()
     SoQtExaminerViewer::actualRedraw();
 }
 
+// Which side of the plane across an axis the first face drawn turns its
+// front to: +1, -1, or 0 when nothing is drawn. Stops at that face.
+static int frontSide(SoNode *root, int axis)
+{
+    struct Search
+    {
+        int axis;
+        int side;
+    } search{axis, 0};
+    SoCallbackAction action;
+    action.addPreCallback(
+        SoNode::getClassTypeId(),
+        [](void *data, SoCallbackAction *, const SoNode *) {
+            return static_cast<Search *>(data)->side ? SoCallbackAction::ABORT : SoCallbackAction::CONTINUE;
+        },
+        &search);
+    action.addTriangleCallback(
+        SoShape::getClassTypeId(),
+        [](void *data, SoCallbackAction *state, const SoPrimitiveVertex *a, const SoPrimitiveVertex *b,
+           const SoPrimitiveVertex *c) {
+            auto *found = static_cast<Search *>(data);
+            if (found->side)
+                return;
+            SbVec3f p, q, r;
+            state->getModelMatrix().multVecMatrix(a->getPoint(), p);
+            state->getModelMatrix().multVecMatrix(b->getPoint(), q);
+            state->getModelMatrix().multVecMatrix(c->getPoint(), r);
+            float along = (q - p).cross(r - p)[found->axis];
+            if (state->getVertexOrdering() == SoShapeHints::CLOCKWISE)
+                along = -along;
+            if (std::fabs(along) > 0.0f)
+                found->side = along > 0.0f ? 1 : -1;
+        },
+        &search);
+    action.apply(root);
+    return search.side;
+}
+
 // Looks along -z, VRML 97's default direction of view, from where the whole
-// scene fits in the view.
+// scene fits in the view. A flat scene (a floor, a wall, a panel of a
+// robot's workspace) is looked at face on, from the side its faces turn
+// to (the back of a solid face is not drawn), rather than along its edge.
 void Browser::viewWholeScene()
 {
-    if (SoCamera *camera = getCamera()) {
-        camera->orientation.setValue(SbRotation::identity());
-        viewAll();
+    SoCamera *camera = getCamera();
+    if (!camera)
+        return;
+    SbRotation facing = SbRotation::identity();
+    if (SoNode *root = getSceneGraph()) {
+        SoGetBoundingBoxAction bbox(getViewportRegion());
+        bbox.apply(root);
+        if (!bbox.getBoundingBox().isEmpty()) {
+            float size[3];
+            bbox.getBoundingBox().getSize(size[0], size[1], size[2]);
+            const float thin = 1e-3f * std::max(size[0], std::max(size[1], size[2]));
+            // The turns that make the camera look along -x, -y, -z.
+            const SbRotation along[3] = {SbRotation(SbVec3f(0.0f, 1.0f, 0.0f), float(M_PI / 2)),
+                                         SbRotation(SbVec3f(1.0f, 0.0f, 0.0f), float(-M_PI / 2)),
+                                         SbRotation::identity()};
+            for (int axis = 2; axis >= 0; --axis) {
+                if (size[axis] > thin)
+                    continue;
+                facing = along[axis];
+                if (frontSide(root, axis) < 0)
+                    facing = facing * SbRotation(axis == 1 ? SbVec3f(0.0f, 0.0f, 1.0f) : SbVec3f(0.0f, 1.0f, 0.0f),
+                                                 float(M_PI));
+                break;
+            }
+        }
     }
+    camera->orientation.setValue(facing);
+    viewAll();
 }
 
 void Browser::holdStill()
@@ -388,12 +482,18 @@ bool Browser::loadFile(SoInput *in)
         nvp = nvpmax;
     }
     parentWindow->viewpointRemoveAll();
+    // A viewpoint stands where the transforms above it put it; one used
+    // in several places stands where it is met first.
+    QHash<SoNode *, Placement> placed;
     for (int i = 0; i < nvp; i++) {
         SoVRMLViewpoint *node =
             static_cast<SoVRMLViewpoint *>(static_cast<SoFullPath *>(viewpointPaths[i])->getTail());
+        auto where = placed.find(node);
+        if (where == placed.end())
+            where = placed.insert(node, viewpointPlacement(viewpointPaths[i], getViewportRegion()));
         vp[i] = node;
-        vp_rot[i]->setValue(node->orientation.getValue());
-        vp_pos[i]->setValue(viewpointPosition(node));
+        vp_rot[i]->setValue(where->orientation);
+        vp_pos[i]->setValue(where->position);
         parentWindow->viewpointAdd(QString::fromUtf8(node->description.getValue().getString()));
     }
 
@@ -430,11 +530,13 @@ bool Browser::loadFile(SoInput *in)
 
     QMessageBox::information(parentWindow, "Viewer", curFileName, QMessageBox::Ok);
 
-    // Without a viewpoint of its own a scene is shown whole; that view
-    // stands in for the first viewpoint, so "Go to viewpoint" comes back to it.
+    // Without a viewpoint of its own a scene is shown whole, or from its
+    // own camera; that view stands in for the first viewpoint, so "Go to
+    // viewpoint" comes back to it.
     if (nvp == 0) {
         holdStill();
-        viewWholeScene();
+        if (!sceneCamera)
+            viewWholeScene();
         if (SoCamera *camera = getCamera()) {
             vp[0] = nullptr;
             vp_rot[0]->setValue(camera->orientation.getValue());
@@ -498,8 +600,10 @@ void Browser::made_selection(void *data, SoPath *path)
     const bool selecting = data != nullptr;
     QString label;
     SoGroup *group = nullptr;
-    for (int i = 0; i < path->getLength(); i++) {
-        SoNode *node = path->getNode(i);
+    // Through inlines too: a plain path ends at the first one.
+    SoFullPath *full = static_cast<SoFullPath *>(path);
+    for (int i = 0; i < full->getLength(); i++) {
+        SoNode *node = full->getNode(i);
         if (node->getTypeId() == SoVRMLAnchor::getClassTypeId()) {
             if (selecting) {
                 selectedAnchor = static_cast<SoVRMLAnchor *>(node);
@@ -550,6 +654,7 @@ SbBool Browser::processSoEvent(const SoEvent *event)
     if (!isViewing()
         && SoMouseButtonEvent::isButtonPressEvent(event, SoMouseButtonEvent::BUTTON1)) {
         pressedAnchor = nullptr;
+        pressedAnchorInline = nullptr;
         SoNode *root = getSceneManager()->getSceneGraph();
         if (root) {
             SoRayPickAction pick(getViewportRegion());
@@ -557,13 +662,17 @@ SbBool Browser::processSoEvent(const SoEvent *event)
             pick.setRadius(2.0f);
             pick.apply(root);
             if (SoPickedPoint *point = pick.getPickedPoint()) {
-                const SoPath *path = point->getPath();
-                for (int i = path->getLength() - 1; i >= 0; i--) {
-                    if (path->getNode(i)->isOfType(SoVRMLAnchor::getClassTypeId())) {
-                        pressedAnchor = static_cast<SoVRMLAnchor *>(path->getNode(i));
-                        break;
-                    }
-                }
+                // The full path: anchors inside inlines are past the end
+                // of the plain one.
+                const SoFullPath *path = static_cast<const SoFullPath *>(point->getPath());
+                int i = path->getLength() - 1;
+                while (i >= 0 && !path->getNode(i)->isOfType(SoVRMLAnchor::getClassTypeId()))
+                    i--;
+                if (i >= 0)
+                    pressedAnchor = static_cast<SoVRMLAnchor *>(path->getNode(i));
+                while (--i >= 0 && !pressedAnchorInline)
+                    if (isInline(path->getNode(i)))
+                        pressedAnchorInline = path->getNode(i);
             }
         }
     }
@@ -783,17 +892,32 @@ void Browser::VRMLInlineCB(const SbString &, void *, SoVRMLInline *node)
     sloader->makeRequest(fromLocal8(url), node);
 }
 
+void Browser::WWWInlineCB(const SbString &, void *, SoWWWInline *node)
+{
+    const SbString url = node->name.getValue();
+    // Coin's own name for a WWWInline that names nothing.
+    if (url.getLength() == 0 || url == "<Undefined file>")
+        return;
+    sloader->setCurrentBaseLocation(url);
+    sloader->makeRequest(fromLocal8(url), node);
+}
+
 void Browser::VRMLAnchorCB(const SbString &, void *, SoVRMLAnchor *node)
 {
     if (node->url.getNum() < 1 || node != pressedAnchor)
         return;
     pressedAnchor = nullptr;
+    // A link inside an inline is relative to the inline's file.
+    const QString namedIn = pressedAnchorInline ? sloader->inlineFile(pressedAnchorInline) : QString();
     // The hook runs inside the event traversal of the scene that the
     // anchor's target is about to replace; follow the link once that
     // traversal has unwound.
     node->ref();
-    QTimer::singleShot(0, [node]() {
+    QTimer::singleShot(0, [node, namedIn]() {
         SbString url = node->url.getNum() > 0 ? node->url[0] : SbString();
+        const QUrl link(fromLocal8(url));
+        if (!namedIn.isEmpty() && link.isRelative() && !link.path().startsWith('/'))
+            url = SbString(QUrl(namedIn).resolved(link).toString().toUtf8().constData());
         if (url.getLength() > 0) {
             sloader->setCurrentBaseLocation(url);
             sloader->makeRequest(fromLocal8(url), node);

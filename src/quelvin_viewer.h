@@ -83,6 +83,7 @@ public:
     static SbBool prequalify_cb(const SbString &url, void *closure, SoVRMLImageTexture *node);
     static void VRMLAnchorCB(const SbString &url, void *closure, SoVRMLAnchor *node);
     static void VRMLInlineCB(const SbString &url, void *closure, SoVRMLInline *node);
+    static void WWWInlineCB(const SbString &url, void *closure, class SoWWWInline *node);
 
     // Read access for the window's commands and for tests.
     QString currentFileName() const { return curFileName; }

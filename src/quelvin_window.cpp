@@ -428,17 +428,22 @@ void BrowserWindow::loadFile(const QUrl &url)
 void BrowserWindow::loadFileScheme(const QUrl &url)
 {
     const QString path = url.toLocalFile();
+    Loader *loader = browser->resourceLoader();
+    const Loader::Place shown = loader->openDocument();
     browser->resetLocation();
     SbString base(path.toUtf8().constData());
     browser->setBaseLocation(base);
-    if (QFileInfo(path).fileName().isEmpty())
+    if (QFileInfo(path).fileName().isEmpty()) {
+        loader->documentFailed(shown);
         return;
+    }
 
     QString reason;
     SoInput *in = new SoInput;
     if (!SceneReader::isReadableFile(path, &reason)
         || !in->openFile(QFile::encodeName(path).constData(), FALSE)) {
         delete in;
+        loader->documentFailed(shown);
         if (reason.isEmpty())
             reason = QFile(path).errorString();
         QMessageBox::warning(this, tr("Application"),
@@ -447,7 +452,7 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    if (!showDocument(in))
+    if (!showDocument(in, shown))
         return;
     sceneFile = path;
     setCurrentFile(path);
@@ -455,18 +460,26 @@ void BrowserWindow::loadFileScheme(const QUrl &url)
 }
 
 // Hands an opened document to the viewer under the wait cursor the caller
-// set, and takes both back whatever happens.
-bool BrowserWindow::showDocument(SoInput *in)
+// set, and takes both back whatever happens. A document that cannot be
+// shown leaves the scene shown as it was, down to where its linked
+// resources are looked for and the downloads it still waits for.
+bool BrowserWindow::showDocument(SoInput *in, const Loader::Place &shown)
 {
-    const ReadingFile document(browser->resourceLoader());
-    const bool loaded = browser->loadFile(in);
+    Loader *loader = browser->resourceLoader();
+    bool loaded;
+    {
+        const ReadingFile document(loader);
+        loaded = browser->loadFile(in);
+    }
     delete in;
     if (!loaded) {
+        loader->documentFailed(shown);
         QMessageBox::warning(this, tr("Application"), tr("Cannot load file"),
                              QMessageBox::Ok, QMessageBox::NoButton);
         QApplication::restoreOverrideCursor();
         return false;
     }
+    loader->documentShown();
     QApplication::restoreOverrideCursor();
     return true;
 }
@@ -496,10 +509,11 @@ void BrowserWindow::loadOtherScheme(const QUrl &url)
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Loader::Place shown = browser->resourceLoader()->openDocument();
     browser->resetLocation();
     SbString base(name.toUtf8().constData());
     browser->setBaseLocation(base);
-    if (!showDocument(in))
+    if (!showDocument(in, shown))
         return;
     sceneFile = name;
     setCurrentFile(name);
@@ -512,9 +526,9 @@ void BrowserWindow::startDownload(const QUrl &url)
 {
     const QString displayName =
         strippedName(url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority));
-    browser->resetLocation();
-    SbString base(url.toString().toUtf8().constData());
-    browser->setBaseLocation(base);
+    // The scene shown keeps its base locations until the new one is in:
+    // a download that fails must not leave its names resolving here.
+    downloadUrl = url.toString();
 
     // An earlier client keeps running and reporting: a new download never
     // stops the previous one.
@@ -597,22 +611,19 @@ void BrowserWindow::httpRequestFinished(int requestId, bool error)
     const QByteArray body = http->readAll();
     SoInput *in = new DocumentInput(body, curUrl);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ReadingFile document(browser->resourceLoader());
-    if (browser->loadFile(in)) {
+    const Loader::Place shown = browser->resourceLoader()->openDocument();
+    browser->resetLocation();
+    SbString base(downloadUrl.toUtf8().constData());
+    browser->setBaseLocation(base);
+    if (showDocument(in, shown)) {
         sceneFile.clear();
-        QApplication::restoreOverrideCursor();
         QUrl url(location->lineEdit()->text());
         statusBar()->showMessage(shownUrl(url), 0);
         setWindowTitle(tr("%1[*] - %2")
                            .arg(url.toString(QUrl::RemoveAuthority | QUrl::RemovePath
                                              | QUrl::RemoveQuery | QUrl::RemoveFragment))
                            .arg("Browser"));
-    } else {
-        QMessageBox::warning(this, tr("Application"), tr("Cannot load file"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
-        QApplication::restoreOverrideCursor();
     }
-    delete in;
 }
 
 // --- Saving ----------------------------------------------------------------

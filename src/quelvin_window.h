@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <fstream>
 
+#include "quelvin_loader.h"
 #include "ui_quelvin.h"
 
 class QAction;
@@ -103,7 +104,7 @@ private:
     void loadFile(const QUrl &url);
     void loadFileScheme(const QUrl &url);
     void loadOtherScheme(const QUrl &url);
-    bool showDocument(SoInput *in);
+    bool showDocument(SoInput *in, const Loader::Place &shown);
     void startDownload(const QUrl &url);
     bool validInput(const QString &text);
     bool saveFile(const QString &fileName);
@@ -116,6 +117,7 @@ private:
     QString curFile;
     QString sceneFile;    // the local file the shown scene was read from or saved to, if any
     QString curUrl;
+    QString downloadUrl;    // the document being downloaded
     Http *http;
     QDir *dir;
     QBuffer *buf;

@@ -16,6 +16,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -276,6 +277,23 @@ QByteArray readBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void moveHeld(QWidget *w, QPoint at)
+{
+    QMouseEvent e(QEvent::MouseMove, at, w->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QSpontaneKeyEvent::setSpontaneous(&e);
+    qApp->notify(w, &e);
+}
+
+void drag(QWidget *w, QPoint by)
+{
+    const QPoint from(w->width() / 2, w->height() / 2);
+    QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, from);
+    for (int i = 1; i <= 10; ++i)
+        moveHeld(w, from + by * i / 10);
+    QTest::qWait(300);
+    QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, from + by);
 }
 
 void settle(int ms)

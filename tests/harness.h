@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QProcessEnvironment>
 #include <QString>
@@ -104,6 +105,12 @@ QImage readSgi(const QString &path);
 void typeLocation(BrowserWindow *window, const QString &text);
 
 QByteArray readBytes(const QString &path);
+
+// A mouse move with the left button held (QTest's moves carry no button).
+void moveHeld(QWidget *w, QPoint at);
+// Drags across the middle of the widget by the given distance, resting
+// before the release so that the model does not spin on.
+void drag(QWidget *w, QPoint by);
 
 // Processes events for at least ms milliseconds.
 void settle(int ms = 50);

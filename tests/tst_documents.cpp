@@ -233,7 +233,29 @@ const struct { const char *name; const char *text; const char *leftOut; int geom
     {"script_route.wrl", "DEF S Script { eventOut MFVec3f p eventOut MFInt32 i }\n"
      "Shape { geometry IndexedFaceSet { coord DEF C Coordinate { point [0 0 0, 1 0 0, 0 1 0] } coordIndex [0 1 2] } }\n"
      "ROUTE S.p TO C.set_point", "scripts: 0 running, 1 not started (1 no supported url)", 1},
+    {"inventor_names.wrl", "Coordinate { } NurbsCurve { }\nSeparator { Cube { } }\nShape { geometry Box {} }",
+     "left out: 2 unknown nodes (NurbsCurve, Separator)", 1},
+    {"vrml1_indices.wrl", "#VRML V1.0 ascii\nSeparator { Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] }\n"
+     "Material { diffuseColor [1 0 0, 0 1 0] } MaterialBinding { value PER_FACE_INDEXED }\n"
+     "IndexedFaceSet { coordIndex [0 1 2 -1 0 1 2147483647 -1 2 1 0] materialIndex [0 2000000000] } }",
+     "left out: 1 unusable geometry data (IndexedFaceSet)", 0},
+    {"shared_shapes.iv", "#Inventor V2.1 ascii\nSeparator { Coordinate3 { point [0 0 0, 1 0 0, 0 1 0, 1 1 0] }\n"
+     "DEF F IndexedFaceSet { coordIndex [0 1 2 -1 1 3 2 -1] } Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] } USE F\n"
+     "NurbsCurve { numControlPoints 9 knotVector [0 0 1 1] }\n"
+     "LOD { range 1 Separator { } Separator { Coordinate3 { point [] } IndexedLineSet { coordIndex [0 1] } } } }",
+     "left out: 3 unusable geometry datas (IndexedFaceSet, NurbsCurve, IndexedLineSet)", 0},
     {"page.wrl", "<!DOCTYPE html>\n<html><body>Not found</body></html>", "refused", 0},
+    // An exporter's failed division, which Coin refuses with the whole file.
+    {"nan.wrl", "Shape { geometry IndexedFaceSet { coord Coordinate { point [ 0 0 0, 1 0 0, 0 1 0 ] } coordIndex [ 0 1 2 -1 ]\n"
+     "normal Normal { vector [ -nan -nan -nan ] } normalPerVertex FALSE } }", "left out: 1 unusable number", 1},
+    // Robot simulators' Humanoid, whose body shows only its viewpoints: its humanoidBody is drawn.
+    {"humanoid.wrl", "PROTO Humanoid [ exposedField MFNode humanoidBody [ ] exposedField MFNode viewpoints [ ] ] {\n"
+     "  Transform { children [ Group { children IS viewpoints } ] } }\nHumanoid { humanoidBody [ Shape { geometry Box { } } ] }",
+     "", 1},
+    // Parts written to be inlined, opened by themselves: read if they hold nodes and nothing else.
+    {"headerless.wrl", "# A robot's part\nTransform { children Shape { geometry Box {} } }", "", 1},
+    {"headerless_vrml1.wrl", "Separator { Material { diffuseColor 1 0 0 } Cube {} }", "", 0},
+    {"headerless_notes.wrl", "# notes\nThis is not a scene, only words.", "refused", 0},
 };
 
 // Writes the variants into dir, with the files they name.
@@ -248,7 +270,8 @@ void writeVariants(const QString &dir)
         QByteArray text = variant.text ? QByteArray(variant.text) : QByteArray();
         if (!variant.text)
             text = QByteArray("Group { children [ ").repeated(10000) + QByteArray("] } ").repeated(10000);
-        if (!text.contains("#VRML") && !text.startsWith('<'))
+        if (!text.contains("#VRML") && !text.startsWith('<') && !text.startsWith("#Inventor")
+            && !QByteArray(variant.name).startsWith("headerless"))
             text.prepend("#VRML V2.0 utf8\n");
         write(variant.name, text);
     }

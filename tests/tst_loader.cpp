@@ -70,6 +70,20 @@ class TestLoader : public QObject
         return present ? share > 0.02 : share < 0.001;
     }
 
+    // A drag in viewing mode turns what is shown, whatever camera the scene
+    // brought with it.
+    bool turns()
+    {
+        viewer->setViewing(true);
+        const QImage before = harness::grabViewer(viewer);
+        harness::drag(viewer->getGLWidget(), QPoint(120, 40));
+        const QImage after = harness::grabViewer(viewer);
+        viewer->setViewing(false);
+        if (after == before)
+            after.save(failureDir + "/tst_loader-" + QTest::currentTestFunction() + "-unturned.png");
+        return after != before;
+    }
+
     // Every file a download may have left, hidden ones included.
     QStringList files() const { return QDir(work->path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
@@ -122,12 +136,15 @@ private slots:
         QTest::newRow("relative below http") << QStringList{"http://server/d/a.wrl", "sub/b.wrl"} << "http://server/d/sub/";
         QTest::newRow("absolute over another") << QStringList{"/home/u/a.wrl", "http://o:81/x/y.wrl"} << "http://o:81/x/";
         QTest::newRow("host without path") << QStringList{"http://server"} << "http://";
+        // A document named from the working directory: its textures are beside it.
+        QTest::newRow("relative document") << QStringList{"../m/a.wrl"} << "@UP@/m/";
     }
 
     void baseLocations()
     {
         QFETCH(QStringList, pushed);
         QFETCH(QString, top);
+        top.replace("@UP@", QDir::cleanPath(QDir::currentPath() + "/.."));
         Browser::resetLocation();
         for (const QString &location : pushed) {
             SbString text(location.toUtf8().constData());
@@ -152,6 +169,10 @@ private slots:
         // entry that stays: each is found next to the file that names it, as
         // is the picture after them. Shown whole, as the file names no viewpoint.
         QTest::newRow("robot") << data("robot/robot.wrl") << 4 << kRobot;
+        // VRML 1.0: its own camera, and parts in WWWInlines, one of them VRML 97.
+        QTest::newRow("VRML 1.0 world") << data("vrml1/world.wrl") << 4 << QList<QColor>{Qt::magenta, Qt::yellow};
+        QTest::newRow("a wall, no viewpoint") << data("wall.wrl") << 1 << QList<QColor>{kRed};
+        QTest::newRow("VRML 1.0 camera placed apart") << data("vrml1/above.wrl") << 3 << QList<QColor>{Qt::magenta, Qt::yellow};
         // Each inline met pushes an entry; files are read while there are fewer than 64.
         QTest::newRow("file inlining itself") << data("self.wrl") << 64 << QList<QColor>();
         // Two folders down, to shapes wearing a picture from three folders up.
@@ -175,6 +196,7 @@ private slots:
         // Whatever the scene, the first view shows some of it.
         const QImage first = harness::grabViewer(viewer);
         QVERIFY(harness::fractionNear(first, first.rect(), first.pixelColor(0, 0), 8) < 0.98);
+        QVERIFY(turns());
         // The corpus picture is warm (a brown squirrel, yellow letters); the
         // shapes under it are grey or red.
         const QImage image = harness::grabViewer(viewer);
@@ -214,6 +236,11 @@ private slots:
                            "/robot/parts/parts/parts/HEAD.wrl", "/robot/parts/HEAD.wrl",
                            "/robot/parts/parts/site/img/green.png", "/site/img/green.png"} << false
             << QStringList{"CHEST.wrl", "HEAD.wrl", "WAIST.wrl", "green.png"} << kRobot;
+        QTest::newRow("VRML 1.0 world")
+            << "/vrml1/world.wrl"
+            << QStringList{"/vrml1/parts/crate.wrl", "/vrml1/parts/parts/ball.wrl", "/vrml1/parts/ball.wrl",
+                           "/vrml1/parts/parts/parts/notes.wrl", "/vrml1/parts/notes.wrl"} << false
+            << QStringList{"ball.wrl", "crate.wrl", "notes.wrl"} << QList<QColor>{Qt::magenta, Qt::yellow};
         // A script's file beside the document: the box it moves turns green.
         QTest::newRow("script file") << "/gen/scripted.wrl" << QStringList{"/gen/moved.js"} << true
                                      << QStringList{"moved.js"} << QList<QColor>{kGreen};
@@ -248,6 +275,7 @@ private slots:
             viewer->viewAll();
             for (const QColor &colour : colours)
                 QVERIFY(shows(colour));
+            QVERIFY(turns());
         }
         for (const QString &path : fetched)
             if (QFile::exists(data(path.mid(1))))
@@ -326,6 +354,28 @@ private slots:
         QCOMPARE(loader->baseLocationDepth(), depth);
         QCOMPARE(QString(loader->topBaseLocation().getString()), QString(top.getString()));
 
+        // A mistyped name while a picture is on its way: the scene shown
+        // still gets it, and still looks for its names where it did.
+        server.addRoute("/gen/arriving.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 3 }\nShape { appearance Appearance {"
+                                             " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
+                                             " texture ImageTexture { url \"late.png\" } } geometry Box { } }");
+        server.addRoute("/gen/late.png", harness::readBytes(data("site/img/red.png")));
+        server.addSlow("/gen/late.png", 16, 150);
+        combo->lineEdit()->setText(url("/gen/arriving.wrl"));
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/late.png"), 1, 20000);
+        const int arrivingDepth = loader->baseLocationDepth();
+        const QString arrivingTop = loader->topBaseLocation().getString();
+        answerer.clear();
+        combo->lineEdit()->setText(QUrl::fromLocalFile(home.file("mistyped.wrl")).toString());
+        QTest::keyClick(combo, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!answerer.boxes.isEmpty(), 20000);
+        QVERIFY(loader->pendingRequests() > 0);
+        QCOMPARE(loader->baseLocationDepth(), arrivingDepth);
+        QCOMPARE(QString(loader->topBaseLocation().getString()), arrivingTop);
+        QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000);
+        QVERIFY(shows(kRed));
+
         // Quitting while a picture trickles in leaves no part of it.
         work.reset();
         work.reset(new harness::Scratch);
@@ -350,6 +400,8 @@ private slots:
         QTest::newRow("shape inside a link") << "anchors.wrl" << QPointF(0.5, 0.5) << QColor(Qt::cyan);
         QTest::newRow("background") << "anchors.wrl" << QPointF(0.05, 0.05) << QColor();
         QTest::newRow("http link") << "anchor_http.wrl" << QPointF(0.5, 0.5) << kWhite;
+        // Inside an inline inside an inline; the target lies beside the file holding the link.
+        QTest::newRow("two inlines deep") << "deep/outer.wrl" << QPointF(0.5, 0.5) << QColor(Qt::cyan);
     }
 
     void anchors()

@@ -17,13 +17,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// A drag needs moves that say the button is held; QTest's carry none.
-static void moveHeld(QWidget *w, QPoint at)
-{
-    QMouseEvent e(QEvent::MouseMove, at, w->mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QSpontaneKeyEvent::setSpontaneous(&e);
-    qApp->notify(w, &e);
-}
+using harness::moveHeld;
 
 class TestNavigation : public QObject
 {
@@ -58,16 +52,7 @@ class TestNavigation : public QObject
         return list->currentIndex() == index && !list->view()->isVisible();
     }
 
-    // Resting before the release keeps the model from spinning on.
-    void drag(QPoint by)
-    {
-        const QPoint from(gl->width() / 2, gl->height() / 2);
-        QTest::mousePress(gl, Qt::LeftButton, Qt::NoModifier, from);
-        for (int i = 1; i <= 10; ++i)
-            moveHeld(gl, from + by * i / 10);
-        QTest::qWait(300);
-        QTest::mouseRelease(gl, Qt::LeftButton, Qt::NoModifier, from + by);
-    }
+    void drag(QPoint by) { harness::drag(gl, by); }
 
     // Let go while still moving: the model spins on by itself.
     void flick(QPoint by)
@@ -205,18 +190,25 @@ private slots:
         QTest::addColumn<QVector3D>("position");
         QTest::addColumn<QVector4D>("orientation");
         QTest::addColumn<QString>("shown"); // empty: not compared
+        QTest::addColumn<QColor>("centre"); // seen in the middle of the view; invalid: not compared
         const QString cameras = data("cameras.wrl");
         const QString corpus = harness::corpusDir() + "/white_dune/docs/typical_vrml_examples/ecmascript/teleporter.wrl";
-        QTest::newRow("straight on") << cameras << 0 << "Straight on" << QVector3D(1, 2, 9) << QVector4D(0, 0, 1, 0) << "";
-        QTest::newRow("right") << cameras << 1 << "From the right" << QVector3D(11, 2, -3) << QVector4D(0, 1, 0, 1.5707964f) << "";
+        QTest::newRow("straight on") << cameras << 0 << "Straight on" << QVector3D(1, 2, 9) << QVector4D(0, 0, 1, 0) << "" << QColor();
+        QTest::newRow("right") << cameras << 1 << "From the right" << QVector3D(11, 2, -3) << QVector4D(0, 1, 0, 1.5707964f) << ""
+                               << QColor();
         // Its turn split into turns about the fixed x, y and z axes, worked out apart.
         QTest::newRow("tilted") << cameras << 2 << "Tilted, looking past the centre" << QVector3D(4, 6, 5) << QVector4D(1, 1, 0, -0.6f)
-                                << "Orientation = 25.816°, 23.532°, -5.4659°";
+                                << "Orientation = 25.816°, 23.532°, -5.4659°" << QColor();
         // A viewpoint without a position stands at 0 0 10.
-        QTest::newRow("corpus 1.") << corpus << 0 << "1." << QVector3D(0, 0, 10) << QVector4D(0, 0, 1, 0) << "";
-        QTest::newRow("corpus 2.") << corpus << 1 << "2." << QVector3D(0, 0, 20) << QVector4D(0, 0, 1, 0) << "";
+        QTest::newRow("corpus 1.") << corpus << 0 << "1." << QVector3D(0, 0, 10) << QVector4D(0, 0, 1, 0) << "" << QColor();
+        QTest::newRow("corpus 2.") << corpus << 1 << "2." << QVector3D(0, 0, 20) << QVector4D(0, 0, 1, 0) << "" << QColor();
         QTest::newRow("inside an inline") << data("inlined.wrl") << 0 << "Inside an inline" << QVector3D(2, 1, 8)
-                                          << QVector4D(0, 1, 0, 0.25f) << "";
+                                          << QVector4D(0, 1, 0, 0.25f) << "" << QColor();
+        // Where the Transforms above put them.
+        QTest::newRow("turned and moved") << data("placed.wrl") << 0 << "Turned and moved" << QVector3D(5, 0, 0)
+                                          << QVector4D(0, 1, 0, 1.5707964f) << "" << QColor(Qt::red);
+        QTest::newRow("used twice") << data("placed.wrl") << 2 << "Used twice" << QVector3D(0, 0, 13)
+                                    << QVector4D(0, 0, 1, 0) << "" << QColor();
     }
 
     void viewpoints()
@@ -227,6 +219,7 @@ private slots:
         QFETCH(QVector3D, position);
         QFETCH(QVector4D, orientation);
         QFETCH(QString, shown);
+        QFETCH(QColor, centre);
         QVERIFY(load(file));
         QCOMPARE(list->itemText(index), description);
         const QList<SbVec3f> read = viewpointFields();
@@ -250,6 +243,8 @@ private slots:
         QVERIFY(placed(SbVec3f(position.x(), position.y(), position.z()), SbRotation(axis, orientation.w()), 1e-5f));
         if (!shown.isEmpty())
             QCOMPARE(status(), shown);
+        if (centre.isValid())
+            QVERIFY(harness::fractionNear(frame(), QRect(gl->width() / 2 - 8, gl->height() / 2 - 8, 16, 16), centre, 40) > 0.9);
         QCOMPARE(harness::readBytes("quelvin.log").count("viewpointActivated\n"), logged + 1);
         // How far the camera now is from the scene's centre is checked with the turns.
         QCOMPARE(harness::readBytes("stdout.txt"), "Focal distance = " + QByteArray::number(camera()->focalDistance.getValue(), 'f', 6) + "\n");
