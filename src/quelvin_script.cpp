@@ -1265,15 +1265,22 @@ void process()
     if (time - s.lastPass > 0.0 && s.lastPass > 0.0)
         s.frameRate = 0.9 * s.frameRate + 0.1 / (time - s.lastPass);
     s.lastPass = time;
-    if (s.pendingChanged) {
-        s.now = time;
-        s.sentNow.clear();
-        startPending();
+    // Scripts in nodes that other scripts build and hang in the world start
+    // in the same pass, so that what they make is there for the next frame
+    // (a few rounds: a script that builds scripts without end waits).
+    for (int round = 0; round < 8; round++) {
+        if (s.pendingChanged) {
+            s.now = time;
+            s.sentNow.clear();
+            startPending();
+        }
+        if (s.eventsToo)
+            runEvents();
+        else
+            s.events.clear();
+        if (!s.pendingChanged)
+            break;
     }
-    if (s.eventsToo)
-        runEvents();
-    else
-        s.events.clear();
     guardTouched();
     for (Script *script : s.dead) {
         delete script->sensor;
