@@ -189,12 +189,11 @@ private slots:
         QTest::addColumn<QColor>("seen");
         QTest::addColumn<QStringList>("logged");
         const QColor green(0, 255, 0);
-        const QStringList one{"scripts: 1 running"};
+        const QStringList one{"scripts: 1 running"}, two{"scripts: 2 running"};
         QTest::newRow("moved at start") << "moved.wrl" << "" << green << one;
         QTest::newRow("from a .js file") << "moved_js.wrl" << "" << green << one;
         QTest::newRow("in PROTO instances and an inline") << "proto.wrl" << "" << green << QStringList{"scripts: 3 running"};
         QTest::newRow("values, methods, an eventIn") << "values.wrl" << "" << green << two;
-        const QStringList two{"scripts: 2 running"};
         QTest::newRow("createVrmlFromString, a script in it") << "created.wrl" << "" << green << two;
         QTest::newRow("TimeSensor") << "timed.wrl" << "time" << QColor(0, 0, 255) << one;
         QTest::newRow("TouchSensor") << "clicked.wrl" << "click" << green << one;
