@@ -12,6 +12,9 @@
 //   bench_quelvin render FILE T0              window with FILE, first frame,
 //                                             then File > Render, to its box
 //   bench_quelvin grid FILE NX NY             the grid of views of FILE
+//   bench_quelvin animate FILE SECONDS        window with FILE; after its first
+//                                             frame, frames drawn and the time
+//                                             its scripts took per frame
 //   bench_quelvin serve FILE                  serves FILE on 127.0.0.1
 //   bench_quelvin scenes DIR                  only writes the scenes (for profiling)
 //
@@ -22,6 +25,7 @@
 #include "bench_scenes.h"
 #include "harness.h"
 #include "httpserver.h"
+#include "quelvin_script.h"
 #include "quelvin_viewer.h"
 #include "quelvin_window.h"
 
@@ -94,6 +98,7 @@ public:
     // peak resident memory then; later frames of that scene change neither.
     qint64 frameEndNs = 0;
     long frameEndPeakKb = 0;
+    int frames = 0;    // completed renders into the exposed window
 
     // Returns once a frame of `scene` has been drawn completely.
     bool waitForFrameOf(SoNode *scene)
@@ -122,6 +127,7 @@ protected:
     {
         if (rendering) {
             rendering = false;
+            frames++;
             if (!framedOnce || sceneBeingDrawn != sceneOfFirstFrame) {
                 frameEndNs = monotonicNs();
                 frameEndPeakKb = peakRssKb();
@@ -212,6 +218,29 @@ int renderMode(const QString &file, qint64 t0)
     return 0;
 }
 
+int animateMode(const QString &file, double seconds)
+{
+    harness::Scratch scratch;
+    AnswerAtOnce answerer;
+    qApp->installEventFilter(&answerer);
+    BrowserWindow window(file);
+    FrameWatch watch(&window);
+    window.show();
+    if (!Browser::loadedScene() || !watch.waitForFrameOf(Browser::loadedScene()))
+        return 2;
+    const qint64 busy = Scripts::busyNs(), t0 = monotonicNs();
+    const int frames = watch.frames;
+    QElapsedTimer clock;
+    clock.start();
+    watch.waitFor([&]() { return clock.elapsed() >= seconds * 1000; });
+    const int drawn = watch.frames - frames;
+    if (drawn < 1)
+        return 3;
+    std::printf("frames=%d frame_us=%.0f script_us=%.1f running=%d\n", drawn, (monotonicNs() - t0) / 1e3 / drawn,
+                (Scripts::busyNs() - busy) / 1e3 / drawn, Scripts::runningCount());
+    return 0;
+}
+
 int openMode(const QString &target, qint64 t0)
 {
     harness::Scratch scratch;
@@ -285,10 +314,12 @@ int serveMode(const QString &file)
 
 // Everything the benchmark reads, under dir; the sample scene is copied
 // because the grid writes its images next to the document.
-bool writeScenes(const QString &dir, int meshCells, int shapes, int httpCells)
+bool writeScenes(const QString &dir, int meshCells, int shapes, int httpCells, int scripted)
 {
     QDir().mkpath(dir);
-    if (!scenes::writeMesh(dir + "/mesh.wrl", meshCells) || !scenes::writeShapes(dir + "/shapes.wrl", shapes)
+    if (!scenes::writeScripted(dir + "/scripted.wrl", scripted, true, 100)
+        || !scenes::writeScripted(dir + "/unscripted.wrl", scripted, false, 100)
+        || !scenes::writeScripted(dir + "/animated.wrl", 100, true, 100) || !scenes::writeMesh(dir + "/mesh.wrl", meshCells) || !scenes::writeShapes(dir + "/shapes.wrl", shapes)
         || !scenes::writeViewpoints(dir + "/viewpoints.wrl", 20)
         || !scenes::writeInlines(dir + "/inlines", "top.wrl", 25, 8)
         || !scenes::writeTextures(dir + "/textures", "top.wrl", 50)
@@ -384,12 +415,13 @@ int driver(int rounds, bool smoke)
     const int shapes = smoke ? 200 : 20000;
     const int gridX = smoke ? 1 : 6, gridY = smoke ? 1 : 6;
     const int httpCells = smoke ? 30 : 640;
+    const int scripted = smoke ? 20 : 1000;
     QElapsedTimer clock;
     clock.start();
     const QString mesh = dir + "/mesh.wrl", many = dir + "/shapes.wrl", views = dir + "/viewpoints.wrl";
     const QString inlines = dir + "/inlines/top.wrl", textures = dir + "/textures/top.wrl";
     const QString document = dir + "/document.wrl";
-    if (!writeScenes(dir, meshCells, shapes, httpCells)) {
+    if (!writeScenes(dir, meshCells, shapes, httpCells, scripted)) {
         std::fprintf(stderr, "cannot write the scenes into %s\n", qPrintable(dir));
         return 2;
     }
@@ -504,6 +536,25 @@ int driver(int rounds, bool smoke)
         row("g:redraw", "  on-screen redraws alone, " + images + " of them", "ms", "").quelvin.push_back(qg["redraw_ms"]);
         rows["g:redraw"].floor.push_back(0.0);
 
+        // Scripts against the same world without them, both in Quelvin; and
+        // the scripts' share of the time between frames.
+        Figures withScripts, without, animated;
+        ok = runOne(quelvin, { "frame", dir + "/scripted.wrl" }, run, &withScripts, true)
+             && runOne(quelvin, { "frame", dir + "/unscripted.wrl" }, run, &without, true)
+             && runOne(quelvin, { "animate", dir + "/animated.wrl", smoke ? "1" : "5" }, run, &animated, false);
+        if (!ok)
+            break;
+        const QString instances = QString("%1 PROTO instances").arg(scripted);
+        row("s:t", "first frame: " + instances + " with Scripts / without", "ms", "<= 1.3")
+            .quelvin.push_back(withScripts["frame_ms"]);
+        rows["s:t"].floor.push_back(without["frame_ms"]);
+        row("s:m", "peak memory: " + instances + " with Scripts / without", "MB", "<= 1.2")
+            .quelvin.push_back(withScripts["peak_kb"] / 1024.0);
+        rows["s:m"].floor.push_back(without["peak_kb"] / 1024.0);
+        row("s:a", "TimeSensor driving 100 scripts: their time / a frame's", "us", "< 0.10")
+            .quelvin.push_back(animated["script_us"]);
+        rows["s:a"].floor.push_back(animated["frame_us"]);
+
         Figures disk, remote, fetched;
         ok = runOne(floorProgram, { "download", url, w, h }, run, &fetched, true)
              && runOne(quelvin, { "open", url }, run, &remote, true)
@@ -571,10 +622,12 @@ int main(int argc, char **argv)
         return renderMode(args[1], args[2].toLongLong());
     if (mode == "grid" && args.size() == 4)
         return gridMode(args[1], args[2].toInt(), args[3].toInt());
+    if (mode == "animate" && args.size() == 3)
+        return animateMode(args[1], args[2].toDouble());
     if (mode == "serve" && args.size() == 2)
         return serveMode(args[1]);
     if (mode == "scenes" && args.size() == 2)
-        return writeScenes(args[1], 707, 20000, 640) ? 0 : 2;
+        return writeScenes(args[1], 707, 20000, 640, 1000) ? 0 : 2;
     int rounds = 5;
     bool smoke = false;
     for (int i = 0; i < args.size(); i++) {

@@ -168,4 +168,29 @@ bool writeTextures(const QString &dir, const QString &document, int count)
     return out.close();
 }
 
+bool writeScripted(const QString &path, int count, bool scripts, int driven)
+{
+    Text out(path);
+    if (!out.ok())
+        return false;
+    out.put("#VRML V2.0 utf8\nViewpoint { position 5 5 30 }\n"
+            "PROTO Ball [ field SFVec3f at 0 0 0 eventIn SFFloat tick ] {\n"
+            " DEF T Transform { translation IS at children Shape { appearance Appearance {\n"
+            "  material DEF M Material { diffuseColor 0.2 0.6 0.9 } } geometry Sphere { radius 0.3 } } }\n");
+    if (scripts)
+        out.put(" DEF S Script { field SFVec3f at IS at eventIn SFFloat tick IS tick\n"
+                "  eventOut SFVec3f moved eventOut SFColor colour\n"
+                "  url \"javascript:\n"
+                "   function initialize() { colour = new SFColor(at.x / 10, at.y / 10, 0.8); }\n"
+                "   function tick(f) { moved = at.add(new SFVec3f(0, 0.3 * Math.sin(6.2832 * f + at.x), 0)); }\" }\n"
+                " ROUTE S.moved TO T.set_translation\n ROUTE S.colour TO M.set_diffuseColor\n");
+    out.put("}\nDEF Clock TimeSensor { loop TRUE cycleInterval 2 }\n");
+    for (int k = 0; k < count; k++) {
+        out.put("DEF B%d Ball { at %d %d %d }\n", k, k % 10, (k / 10) % 10, k / 100);
+        if (k < driven)
+            out.put("ROUTE Clock.fraction_changed TO B%d.tick\n", k);
+    }
+    return out.close();
+}
+
 } // namespace scenes

@@ -21,6 +21,12 @@ bool writeInlines(const QString &dir, const QString &document, int chains, int d
 // count textured Boxes: half share one PNG, half have one each.
 bool writeTextures(const QString &dir, const QString &document, int count);
 
+// count instances of a PROTO holding a sphere and a Script that colours
+// it at start and bobs it on each tick; the first driven instances take
+// their ticks from one TimeSensor. Without scripts, the same PROTO lacks
+// its Script and the routes from it.
+bool writeScripted(const QString &path, int count, bool scripts, int driven);
+
 } // namespace scenes
 
 #endif

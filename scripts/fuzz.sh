@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Fuzzes the reading road with libFuzzer for SECONDS (default 120), seeded
-# from the corpus, our examples and the regression inputs. A crash or hang
-# leaves its input in build-fuzz/crashes/ and fails the run: copy it into
-# tests/data/fuzz/ so that the suite loads it from then on.
+# Fuzzes the reading road and scripts with libFuzzer for SECONDS (default
+# 120), seeded from the corpus, our examples and the regression inputs
+# (scripted worlds among them), with a dictionary of VRML and script words.
+# A crash or hang leaves its input in build-fuzz/crashes/ and fails the
+# run: copy it into tests/data/fuzz/ so that the suite loads it from then on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-120}"
@@ -29,4 +30,5 @@ mkdir -p build-fuzz/crashes
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 build-fuzz/fuzz_reader -max_total_time="$seconds" -seed="$seed" -runs="$runs" -timeout=10 -rss_limit_mb=3072 -max_len=65536 \
+  -dict=tests/fuzz_reader.dict \
   -artifact_prefix=build-fuzz/crashes/ -print_final_stats=1 "$work" "$seeds" 2>&1 | tail -25

@@ -5,7 +5,7 @@
 set -euo pipefail
 pkgs=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev qtdeclarative5-dev
   libcoin-dev libsoqt520-dev libqwt-qt5-dev libsimage-dev zlib1g-dev
   xvfb xauth libgl1-mesa-dri mesa-utils
   python3

@@ -2,6 +2,7 @@
 
 #include "quelvin_http.h"
 #include "quelvin_reader.h"
+#include "quelvin_script.h"
 #include "quelvin_viewer.h"
 
 #include <Inventor/SbImage.h>
@@ -12,6 +13,7 @@
 #include <Inventor/VRMLnodes/SoVRMLAnchor.h>
 #include <Inventor/VRMLnodes/SoVRMLImageTexture.h>
 #include <Inventor/VRMLnodes/SoVRMLInline.h>
+#include <Inventor/VRMLnodes/SoVRMLScript.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -51,7 +53,7 @@ static void setInlineChildren(SoNode *node, SoSeparator *children)
 // The kinds of file a download may create in the working directory: scenes
 // and the images simage reads. Anything else a scene names is not fetched.
 static const char *const resourceExtensions[] = {
-    ".wrl", ".wrz", ".gz", ".png", ".jpg", ".jpeg", ".gif", ".bmp", ".tga", ".rgb", ".sgi", ".tif", ".tiff"};
+    ".wrl", ".wrz", ".gz", ".png", ".jpg", ".jpeg", ".gif", ".bmp", ".tga", ".rgb", ".sgi", ".tif", ".tiff", ".js"};
 
 // The working directory may be the user's home: a scene from the web must
 // not choose a start-up file (".profile"), reach another directory or hide
@@ -354,6 +356,8 @@ void Loader::attach(const QByteArray &path, SoNode *node, const QString &locatio
                                                                    : SceneReader::vrml2Header;
         if (SceneReader::isReadableFile(file))
             setInlineChildren(node, SceneReader::readFile(file, header));
+    } else if (type == SoVRMLScript::getClassTypeId()) {
+        Scripts::sourceArrived(node, QFile::decodeName(path));
     }
 }
 

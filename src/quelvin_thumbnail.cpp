@@ -2,6 +2,7 @@
 
 #include "quelvin_placement.h"
 #include "quelvin_reader.h"
+#include "quelvin_script.h"
 #include "quelvin_tolerant.h"
 
 #include <Inventor/SbLinear.h>
@@ -151,6 +152,8 @@ void installLocalHooks()
     SoVRMLImageTexture::setDelayFetchURL(FALSE);
     SoVRMLImageTexture::setPrequalifyFileCallBack(textureHook, nullptr);
     tolerant::installExternProtoHook();
+    // A preview shows what scripts build at start, and nothing after.
+    Scripts::install(Scripts::Host(), false);
 }
 
 QImage render(const QString &path, int size, QString *why)
@@ -171,6 +174,7 @@ QImage render(const QString &path, int size, QString *why)
     if (!scene)
         return fail(QStringLiteral("Cannot load file"));
     scene->ref();
+    Scripts::startWorld(scene, path);
 
     const SbViewportRegion region{short(size), short(size)};
     auto *camera = new SoPerspectiveCamera;
@@ -231,6 +235,7 @@ QImage render(const QString &path, int size, QString *why)
         const QImage view(renderer.getBuffer(), size, size, size * 4, QImage::Format_RGBA8888);
         image = view.mirrored();
     }
+    Scripts::startWorld(nullptr, QString());
     root->unref();
     scene->unref();
     if (image.isNull())

@@ -328,22 +328,6 @@ static QByteArray vrmlKeyword(const QByteArray &keyword)
     return keyword;
 }
 
-// Whether a route's target (node.field) is an array that geometry indexes,
-// or an index list or grid size.
-static bool feedsGeometryData(const QByteArray &target)
-{
-    QByteArray field = target.mid(target.indexOf('.') + 1);
-    if (field.startsWith("set_"))
-        field = field.mid(4);
-    static const char *const arrays[] = { "point", "vector", "color", "height", "xDimension",
-                                          "zDimension", "coordIndex", "colorIndex", "normalIndex",
-                                          "texCoordIndex", "image", nullptr };
-    for (int i = 0; arrays[i]; i++)
-        if (field == arrays[i])
-            return true;
-    return false;
-}
-
 // Where the parser keeps names met in DEF and what became of them.
 enum NameState { Open, Closed, Dropped };
 
@@ -493,7 +477,6 @@ private:
     QHash<QByteArray, NameState> names;
     QList<ProtoScope> scopes;
     QSet<QByteArray> protosBeingDefined;
-    QSet<QByteArray> scripts;    // names given to Script nodes
     QList<TypePtr> interfaces;   // the PROTOs whose bodies are being read, innermost last
 };
 
@@ -918,8 +901,6 @@ void Parser::node(int start, const QByteArray &defName, Place place)
         return;
     if (!defName.isEmpty())
         names.insert(defName, Open);
-    if (!defName.isEmpty() && type->script)
-        scripts.insert(defName);
     nodeBody(type.get());
     if (!defName.isEmpty())
         names.insert(defName, Closed);
@@ -1243,14 +1224,6 @@ void Parser::route()
         cut(keyword.begin, target.end);
         if (account)
             account->add(LeftOut::Route, QString::fromUtf8(fromState != Closed ? fromNode : toNode));
-    } else if (scripts.contains(fromNode) && feedsGeometryData(word(target))) {
-        // Coin 4.0.0 runs no script here (it finds no JavaScript engine),
-        // so a Script's outputs keep their empty first values; routed into
-        // coordinates, colours or indices they empty what the others index,
-        // and the next frame crashes.
-        cut(keyword.begin, target.end);
-        if (account)
-            account->add(LeftOut::RouteFromScript, QString::fromUtf8(fromNode));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "quelvin_placement.h"
 #include "quelvin_reader.h"
 #include "quelvin_viewrenderer.h"
+#include "quelvin_script.h"
 #include "quelvin_window.h"
 
 #include <Inventor/SoDB.h>
@@ -48,6 +49,7 @@
 #include <QHash>
 #include <QList>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -151,6 +153,42 @@ Browser::Browser(BrowserWindow *parent, const char *name, SbBool embed)
     renderAction = new SoBoxHighlightRenderAction;
 
     installOffscreenContexts();
+    installScripts();
+}
+
+// A script's log lines go to the viewer log; its links take an anchor's
+// road; a world it builds replaces the one shown once its call is over.
+void Browser::installScripts()
+{
+    Scripts::Host host;
+    host.log = [this](const QString &line) {
+        if (holdScriptLines) {
+            heldScriptLines << line;
+            return;
+        }
+        logFile << line.toUtf8().constData() << "\n";
+        logFile.flush();
+    };
+    host.setDescription = [](const QString &text) { parentWindow->statusBar()->showMessage(text, 0); };
+    host.loadURL = [](const QString &url) {
+        auto *anchor = new SoVRMLAnchor;
+        anchor->ref();
+        anchor->url.setValue(url.toUtf8().constData());
+        QTimer::singleShot(0, [anchor]() {
+            const SbString target = anchor->url[0];
+            sloader->setCurrentBaseLocation(target);
+            sloader->makeRequest(fromLocal8(target), anchor);
+        });
+    };
+    host.replaceWorld = [this](SoSeparator *root) {
+        root->ref();
+        QTimer::singleShot(0, [this, root]() {
+            Scripts::startWorld(root, curFileName);
+            setSceneGraph(root);
+        });
+    };
+    host.fetch = [](const QString &url, SoNode *script) { sloader->makeRequest(url, script); };
+    Scripts::install(host);
 }
 
 Browser::~Browser()
@@ -420,6 +458,12 @@ bool Browser::loadFile(SoInput *in)
     scene = root;
     scene->ref();
     curFileName = fromLocal8(in->getCurFileName() ? in->getCurFileName() : "");
+    const DocumentInput *document = dynamic_cast<DocumentInput *>(in);
+    // Before the analysis: geometry that scripts build at start is
+    // measured. What they print waits for the end of the analysis.
+    holdScriptLines = true;
+    Scripts::startWorld(scene, document ? document->location() : curFileName);
+    holdScriptLines = false;
 
     SoGetBoundingBoxAction bbox(getViewportRegion());
     bbox.apply(scene);
@@ -458,6 +502,12 @@ bool Browser::loadFile(SoInput *in)
     const ReadAccount leftOut = SceneReader::takeAccount();
     if (!leftOut.isEmpty())
         logFile << leftOut.text().toUtf8().constData() << "\n";
+    const QString scripts = Scripts::takeAccount();
+    if (!scripts.isEmpty())
+        heldScriptLines.prepend(scripts);
+    for (const QString &line : heldScriptLines)
+        logFile << line.toUtf8().constData() << "\n";
+    heldScriptLines.clear();
     logFile.flush();
     loadTimes.analysisMs = clock.nsecsElapsed() / 1e6;
 
@@ -511,6 +561,7 @@ void Browser::loadURL(SbString &location)
         // the anchor that asked for it may still be on the stack of an
         // event traversal of the scene it replaces.
         root->ref();
+        Scripts::startWorld(root, path);
         setSceneGraph(root);
     } else {
         unsetBaseLocation();

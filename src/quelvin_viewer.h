@@ -5,6 +5,7 @@
 #include <Inventor/SbLinear.h>
 #include <Inventor/SbString.h>
 #include <QString>
+#include <QStringList>
 #include <fstream>
 
 class SoInput;
@@ -106,6 +107,7 @@ protected:
 
 private:
     SoSeparator *getDefaultScene();
+    void installScripts();
     void viewWholeScene();
     void holdStill();
     void xyzRot(SbRotation rot);
@@ -118,6 +120,9 @@ private:
     QString curFileName;
     Loader *loader;
     std::ofstream logFile;
+    // What scripts log while a scene loads, written after its analysis.
+    bool holdScriptLines = false;
+    QStringList heldScriptLines;
 };
 
 #endif // QUELVIN_VIEWER_H

@@ -181,6 +181,7 @@ private slots:
         QTest::newRow("textured") << samples.path() + "/box.wrl";
         QTest::newRow("gzip, textured") << samples.path() + "/box.wrz";
         QTest::newRow("no viewpoint") << samples.path() + "/whole.wrl";
+        QTest::newRow("scripts that loop and throw") << harness::sourceDir() + "/tests/data/scripts/stuck.wrl";
     }
 
     // Every file the viewer shows gives a picture, and nothing but it is

@@ -92,6 +92,9 @@ private slots:
         server.addRoute("/gen/sub/planted.png", harness::readBytes(data("site/img/green.png")));
         server.addRoute("/gen/run", "echo planted\n");
         server.addRoute("/gen/empty.png", "");
+        server.addRoute("/gen/moved.js", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/moved.js"));
+        server.addRoute("/gen/scripted.wrl", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/moved_js.wrl")
+                                                 .replace("[ \"absent.js\" \"moved.js\" ]", "\"moved.js\""));
         server.addRoute("/gen/slow.wrl", "#VRML V2.0 utf8\n" + QByteArray(200, '#') + "\nShape { geometry Box { } }\n");
         server.addSlow("/gen/slow.wrl", 16, 200);
         Http::stallTimeoutMs = 1500;
@@ -227,6 +230,9 @@ private slots:
             << QStringList{"/vrml1/parts/crate.wrl", "/vrml1/parts/parts/ball.wrl", "/vrml1/parts/ball.wrl",
                            "/vrml1/parts/parts/parts/notes.wrl", "/vrml1/parts/notes.wrl"} << false
             << QStringList{"ball.wrl", "crate.wrl", "notes.wrl"} << QList<QColor>{Qt::magenta, Qt::yellow};
+        // A script's file beside the document: the box it moves turns green.
+        QTest::newRow("script file") << "/gen/scripted.wrl" << QStringList{"/gen/moved.js"} << true
+                                     << QStringList{"moved.js"} << QList<QColor>{kGreen};
     }
 
     void remoteScene()

@@ -11,6 +11,9 @@
 #include "quelvin_viewer.h"
 #include "quelvin_window.h"
 
+#include <Inventor/SbViewVolume.h>
+#include <Inventor/nodes/SoCamera.h>
+
 #include <QtTest>
 #include <QtWidgets>
 #include <sys/inotify.h>
@@ -172,6 +175,70 @@ private slots:
         run("actionSet_window_size", {640, 480});
         QVERIFY(viewer->getViewportRegion().getViewportSizePixels() == SbVec2s(640, 480));
         QCOMPARE(renderSingle().size(), QSize(640, 480));
+    }
+
+    // Worlds whose look comes from their scripts (tests/data/scripts): the
+    // colour seen at x = 3 (after a click on the middle, or in turn with
+    // red as time runs), and lines the viewer log holds after the load.
+    void scripts_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("doing");
+        QTest::addColumn<QColor>("seen");
+        QTest::addColumn<QStringList>("logged");
+        const QColor green(0, 255, 0);
+        const QStringList one{"scripts: 1 running"}, two{"scripts: 2 running"};
+        QTest::newRow("moved at start") << "moved.wrl" << "" << green << one;
+        QTest::newRow("from a .js file") << "moved_js.wrl" << "" << green << one;
+        QTest::newRow("in PROTO instances and an inline") << "proto.wrl" << "" << green << QStringList{"scripts: 3 running"};
+        QTest::newRow("values, methods, an eventIn") << "values.wrl" << "" << green << two;
+        QTest::newRow("createVrmlFromString, a script in it") << "created.wrl" << "" << green << two;
+        QTest::newRow("TimeSensor") << "timed.wrl" << "time" << QColor(0, 0, 255) << one;
+        QTest::newRow("TouchSensor") << "clicked.wrl" << "click" << green << one;
+        QTest::newRow("Browser calls") << "browser.wrl" << "" << green << two + QStringList{"Quelvin 1 Transform", "ticks 3"};
+        QTest::newRow("loops, throws, fails") << "stuck.wrl" << "" << green << QStringList{
+            "scripts: 1 running, 4 not started (1 load failure, 1 no supported url, 1 ran too long, 1 syntax error)",
+            "script Broken: SyntaxError: Expected token `}' (stuck.wrl:2)",
+            "script Forever: initialize() ran longer than 250 ms and was stopped",
+            "script Thrower: TypeError: Value is null and could not be converted to an object (stuck.wrl:2) in initialize()"};
+        QTest::newRow("values out of range") << "bad_indices.wrl" << "" << green << QStringList{
+            "script Wrecker: picture not sent: an image whose size does not match its pixels",
+            "script values left out: 1 unusable geometry data (IndexedFaceSet)"};
+    }
+
+    void scripts()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, doing);
+        QFETCH(QColor, seen);
+        QFETCH(QStringList, logged);
+        const QString path = harness::sourceDir() + "/tests/data/scripts/" + file;
+        const int from = harness::readBytes(scratch.file("quelvinViewer.log")).size();
+        harness::typeLocation(window, path);
+        QCOMPARE(viewer->currentFileName(), path);
+        viewer->setViewing(false);
+        harness::settle(50);
+        // Where the point (x, 0, 1), on the boxes' front faces, is seen.
+        auto pixel = [this](float x) {
+            SbVec3f s;
+            viewer->getCamera()->getViewVolume(viewer->getViewportRegion().getViewportAspectRatio())
+                .projectToScreen(SbVec3f(x, 0, 1), s);
+            return QPoint(int(s[0] * viewer->getGLWidget()->width()), int((1 - s[1]) * viewer->getGLWidget()->height()));
+        };
+        if (doing == "click")
+            QTest::mouseClick(viewer->getGLWidget(), Qt::LeftButton, Qt::NoModifier, pixel(0));
+        const QRect spot(pixel(3) - QPoint(4, 4), QSize(9, 9));
+        auto log = [&]() { return QString::fromUtf8(harness::readBytes(scratch.file("quelvinViewer.log")).mid(from)).split('\n'); };
+        for (const QColor &colour : doing == "time" ? QList<QColor>{Qt::red, seen, Qt::red} : QList<QColor>{seen}) {
+            QImage image;
+            QElapsedTimer clock;
+            clock.start();
+            while (harness::fractionNear(image = harness::grabViewer(viewer), spot, colour, 40) < 0.9 && clock.elapsed() < 5000)
+                harness::settle(10);
+            QVERIFY2(harness::fractionNear(image, spot, colour, 40) >= 0.9, qPrintable(colour.name() + "\n" + log().join('\n')));
+        }
+        for (const QString &line : logged)
+            QVERIFY2(log().contains(line), qPrintable(line + " not in\n" + log().join('\n')));
     }
 };
 
