@@ -319,7 +319,7 @@ struct TypeInfo
 {
     Kind kind;
     bool multi;
-    QString name;   // as the ECMAScript side knows it
+    QString name; // as the ECMAScript side knows it
 };
 
 TypeInfo typeOf(const SoField *field)
@@ -330,14 +330,21 @@ TypeInfo typeOf(const SoField *field)
     if (found != cache.constEnd())
         return *found;
     const QString name = QString::fromLatin1(type.getName().getString());
-    static const struct { const char *name; Kind kind; bool multi; } table[] = {
-        { "SFBool", Bool, false }, { "SFInt32", Int, false }, { "MFInt32", Int, true },
-        { "SFFloat", Float, false }, { "MFFloat", Float, true }, { "SFTime", Time, false },
-        { "MFTime", Time, true }, { "SFString", Str, false }, { "MFString", Str, true },
-        { "SFVec2f", Vec2, false }, { "MFVec2f", Vec2, true }, { "SFVec3f", Vec3, false },
-        { "MFVec3f", Vec3, true }, { "SFColor", Color, false }, { "MFColor", Color, true },
-        { "SFRotation", Rotation, false }, { "MFRotation", Rotation, true },
-        { "SFImage", Image, false }, { "SFNode", Node, false }, { "MFNode", Node, true } };
+    static const struct
+    {
+        const char *name;
+        Kind kind;
+        bool multi;
+    } table[] = { { "SFBool", Bool, false },        { "SFInt32", Int, false },
+                  { "MFInt32", Int, true },         { "SFFloat", Float, false },
+                  { "MFFloat", Float, true },       { "SFTime", Time, false },
+                  { "MFTime", Time, true },         { "SFString", Str, false },
+                  { "MFString", Str, true },        { "SFVec2f", Vec2, false },
+                  { "MFVec2f", Vec2, true },        { "SFVec3f", Vec3, false },
+                  { "MFVec3f", Vec3, true },        { "SFColor", Color, false },
+                  { "MFColor", Color, true },       { "SFRotation", Rotation, false },
+                  { "MFRotation", Rotation, true }, { "SFImage", Image, false },
+                  { "SFNode", Node, false },        { "MFNode", Node, true } };
     TypeInfo info{ Text, false, QStringLiteral("Text") };
     for (const auto &row : table)
         if (name == QLatin1String(row.name))
@@ -349,14 +356,22 @@ TypeInfo typeOf(const SoField *field)
 int componentsOf(Kind kind)
 {
     switch (kind) {
-    case Vec2: return 2;
-    case Vec3: case Color: return 3;
-    case Rotation: return 4;
-    default: return 1;
+    case Vec2:
+        return 2;
+    case Vec3:
+    case Color:
+        return 3;
+    case Rotation:
+        return 4;
+    default:
+        return 1;
     }
 }
 
-float finite(double v) { return std::isfinite(v) && std::fabs(v) < 1e30 ? float(v) : 0.0f; }
+float finite(double v)
+{
+    return std::isfinite(v) && std::fabs(v) < 1e30 ? float(v) : 0.0f;
+}
 
 struct Script;
 
@@ -374,9 +389,9 @@ struct Script
     SoVRMLScript *node = nullptr;
     SoNodeSensor *sensor = nullptr;
     State state = Pending;
-    QString directory;    // where the file that made it was read from
-    QString file;         // what an error names: the .js file, or the world
-    QString fetched;      // the source of a file fetched over the network
+    QString directory; // where the file that made it was read from
+    QString file; // what an error names: the .js file, or the world
+    QString fetched; // the source of a file fetched over the network
     QJSValue st;
     QHash<QString, QJSValue> functions;
     struct Handler
@@ -384,11 +399,11 @@ struct Script
         QJSValue function;
         QString name;
     };
-    QHash<const SoField *, Handler> handlers;    // eventIn fields and their functions
+    QHash<const SoField *, Handler> handlers; // eventIn fields and their functions
     struct Output
     {
         SoField *field;
-        SoField *scratch;    // a value on its way out
+        SoField *scratch; // a value on its way out
     };
     QHash<QString, Output> outputs;
     ~Script()
@@ -404,7 +419,8 @@ struct Script
         const SbName def = node->getName();
         if (def.getLength() > 0)
             return QString::fromUtf8(def.getString());
-        return file.endsWith(".js", Qt::CaseInsensitive) ? QFileInfo(file).fileName() : QStringLiteral("Script");
+        return file.endsWith(".js", Qt::CaseInsensitive) ? QFileInfo(file).fileName()
+                                                         : QStringLiteral("Script");
     }
 };
 
@@ -415,7 +431,7 @@ struct Script
 class Watchdog
 {
 public:
-    explicit Watchdog(QJSEngine *engine) : engine(engine)
+    explicit Watchdog(QJSEngine *target) : engine(target)
     {
         std::thread([this]() { run(); }).detach();
     }
@@ -435,7 +451,9 @@ public:
 private:
     static qint64 clock()
     {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
     void run()
     {
@@ -554,12 +572,19 @@ QJSValue toJs(const SoField *field)
     // Plain values need no trip through the prelude.
     if (!type.multi) {
         switch (type.kind) {
-        case Bool: return QJSValue(bool(static_cast<const SoSFBool *>(field)->getValue()));
-        case Int: return QJSValue(double(static_cast<const SoSFInt32 *>(field)->getValue()));
-        case Float: return QJSValue(double(static_cast<const SoSFFloat *>(field)->getValue()));
-        case Time: return QJSValue(static_cast<const SoSFTime *>(field)->getValue().getValue());
-        case Str: return QJSValue(QString::fromUtf8(static_cast<const SoSFString *>(field)->getValue().getString()));
-        default: break;
+        case Bool:
+            return QJSValue(bool(static_cast<const SoSFBool *>(field)->getValue()));
+        case Int:
+            return QJSValue(double(static_cast<const SoSFInt32 *>(field)->getValue()));
+        case Float:
+            return QJSValue(double(static_cast<const SoSFFloat *>(field)->getValue()));
+        case Time:
+            return QJSValue(static_cast<const SoSFTime *>(field)->getValue().getValue());
+        case Str:
+            return QJSValue(
+                QString::fromUtf8(static_cast<const SoSFString *>(field)->getValue().getString()));
+        default:
+            break;
         }
     }
     QJSValue flat;
@@ -570,58 +595,86 @@ QJSValue toJs(const SoField *field)
     };
     const int n = type.multi ? static_cast<const SoMField *>(field)->getNum() : 1;
     switch (type.kind) {
-    case Bool: numbers(1, [&](int) { return double(static_cast<const SoSFBool *>(field)->getValue()); }); break;
+    case Bool:
+        numbers(1, [&](int) { return double(static_cast<const SoSFBool *>(field)->getValue()); });
+        break;
     case Int:
         if (type.multi)
             numbers(n, [&](int i) { return double((*static_cast<const SoMFInt32 *>(field))[i]); });
         else
-            numbers(1, [&](int) { return double(static_cast<const SoSFInt32 *>(field)->getValue()); });
+            numbers(1,
+                    [&](int) { return double(static_cast<const SoSFInt32 *>(field)->getValue()); });
         break;
     case Float:
         if (type.multi)
             numbers(n, [&](int i) { return double((*static_cast<const SoMFFloat *>(field))[i]); });
         else
-            numbers(1, [&](int) { return double(static_cast<const SoSFFloat *>(field)->getValue()); });
+            numbers(1,
+                    [&](int) { return double(static_cast<const SoSFFloat *>(field)->getValue()); });
         break;
     case Time:
         if (type.multi)
-            numbers(n, [&](int i) { return (*static_cast<const SoMFTime *>(field))[i].getValue(); });
+            numbers(n,
+                    [&](int i) { return (*static_cast<const SoMFTime *>(field))[i].getValue(); });
         else
-            numbers(1, [&](int) { return static_cast<const SoSFTime *>(field)->getValue().getValue(); });
+            numbers(1, [&](int) {
+                return static_cast<const SoSFTime *>(field)->getValue().getValue();
+            });
         break;
     case Str:
         if (type.multi)
-            numbers(n, [&](int i) { return QString::fromUtf8((*static_cast<const SoMFString *>(field))[i].getString()); });
+            numbers(n, [&](int i) {
+                return QString::fromUtf8((*static_cast<const SoMFString *>(field))[i].getString());
+            });
         else
-            numbers(1, [&](int) { return QString::fromUtf8(static_cast<const SoSFString *>(field)->getValue().getString()); });
+            numbers(1, [&](int) {
+                return QString::fromUtf8(
+                    static_cast<const SoSFString *>(field)->getValue().getString());
+            });
         break;
-    case Vec2: case Vec3: case Color: case Rotation: {
+    case Vec2:
+    case Vec3:
+    case Color:
+    case Rotation: {
         const int c = componentsOf(type.kind);
         std::vector<float> v(size_t(n * c));
         for (int i = 0; i < n; i++) {
             float *at = &v[size_t(i * c)];
             switch (type.kind) {
             case Vec2: {
-                const SbVec2f x = type.multi ? (*static_cast<const SoMFVec2f *>(field))[i] : static_cast<const SoSFVec2f *>(field)->getValue();
-                at[0] = x[0]; at[1] = x[1];
+                const SbVec2f x = type.multi ? (*static_cast<const SoMFVec2f *>(field))[i]
+                                             : static_cast<const SoSFVec2f *>(field)->getValue();
+                at[0] = x[0];
+                at[1] = x[1];
                 break;
             }
             case Vec3: {
-                const SbVec3f x = type.multi ? (*static_cast<const SoMFVec3f *>(field))[i] : static_cast<const SoSFVec3f *>(field)->getValue();
-                at[0] = x[0]; at[1] = x[1]; at[2] = x[2];
+                const SbVec3f x = type.multi ? (*static_cast<const SoMFVec3f *>(field))[i]
+                                             : static_cast<const SoSFVec3f *>(field)->getValue();
+                at[0] = x[0];
+                at[1] = x[1];
+                at[2] = x[2];
                 break;
             }
             case Color: {
-                const SbColor x = type.multi ? (*static_cast<const SoMFColor *>(field))[i] : static_cast<const SoSFColor *>(field)->getValue();
-                at[0] = x[0]; at[1] = x[1]; at[2] = x[2];
+                const SbColor x = type.multi ? (*static_cast<const SoMFColor *>(field))[i]
+                                             : static_cast<const SoSFColor *>(field)->getValue();
+                at[0] = x[0];
+                at[1] = x[1];
+                at[2] = x[2];
                 break;
             }
             default: {
-                const SbRotation r = type.multi ? (*static_cast<const SoMFRotation *>(field))[i] : static_cast<const SoSFRotation *>(field)->getValue();
+                const SbRotation r = type.multi
+                    ? (*static_cast<const SoMFRotation *>(field))[i]
+                    : static_cast<const SoSFRotation *>(field)->getValue();
                 SbVec3f axis;
                 float angle;
                 r.getValue(axis, angle);
-                at[0] = axis[0]; at[1] = axis[1]; at[2] = axis[2]; at[3] = angle;
+                at[0] = axis[0];
+                at[1] = axis[1];
+                at[2] = axis[2];
+                at[3] = angle;
             }
             }
         }
@@ -646,9 +699,13 @@ QJSValue toJs(const SoField *field)
     }
     case Node:
         if (type.multi)
-            numbers(n, [&](int i) { return double(nodeId((*static_cast<const SoMFNode *>(field))[i])); });
+            numbers(n, [&](int i) {
+                return double(nodeId((*static_cast<const SoMFNode *>(field))[i]));
+            });
         else
-            numbers(1, [&](int) { return double(nodeId(static_cast<const SoSFNode *>(field)->getValue())); });
+            numbers(1, [&](int) {
+                return double(nodeId(static_cast<const SoSFNode *>(field)->getValue()));
+            });
         break;
     case Text: {
         SbString text;
@@ -667,14 +724,24 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
 {
     State &s = state();
     const TypeInfo type = typeOf(field);
-    if (!type.multi && (type.kind == Bool || type.kind == Int || type.kind == Float || type.kind == Time)) {
+    if (!type.multi
+        && (type.kind == Bool || type.kind == Int || type.kind == Float || type.kind == Time)) {
         const double v = value.toNumber();
         const SbBool notifying = field->enableNotify(FALSE);
         switch (type.kind) {
-        case Bool: static_cast<SoSFBool *>(field)->setValue(value.toBool()); break;
-        case Int: static_cast<SoSFInt32 *>(field)->setValue(std::isfinite(v) && std::fabs(v) < 2147483648.0 ? int32_t(v) : 0); break;
-        case Float: static_cast<SoSFFloat *>(field)->setValue(finite(v)); break;
-        default: static_cast<SoSFTime *>(field)->setValue(SbTime(std::isfinite(v) ? v : 0.0)); break;
+        case Bool:
+            static_cast<SoSFBool *>(field)->setValue(value.toBool());
+            break;
+        case Int:
+            static_cast<SoSFInt32 *>(field)->setValue(
+                std::isfinite(v) && std::fabs(v) < 2147483648.0 ? int32_t(v) : 0);
+            break;
+        case Float:
+            static_cast<SoSFFloat *>(field)->setValue(finite(v));
+            break;
+        default:
+            static_cast<SoSFTime *>(field)->setValue(SbTime(std::isfinite(v) ? v : 0.0));
+            break;
         }
         field->enableNotify(notifying);
         return true;
@@ -682,8 +749,12 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
     const int components = componentsOf(type.kind);
     if (!type.multi && components > 1 && value.isObject()) {
         // A vector, colour or rotation object: read where it stands.
-        static const QString names[4][4] = { { "x", "y" }, { "x", "y", "z" }, { "r", "g", "b" }, { "x", "y", "z", "angle" } };
-        const QString *name = names[type.kind == Vec2 ? 0 : type.kind == Vec3 ? 1 : type.kind == Color ? 2 : 3];
+        static const QString names[4][4]
+            = { { "x", "y" }, { "x", "y", "z" }, { "r", "g", "b" }, { "x", "y", "z", "angle" } };
+        const QString *name = names[type.kind == Vec2        ? 0
+                                        : type.kind == Vec3  ? 1
+                                        : type.kind == Color ? 2
+                                                             : 3];
         float v[4];
         for (int i = 0; i < components; i++) {
             QJSValue part = value.property(name[i]);
@@ -693,10 +764,15 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
         }
         const SbBool notifying = field->enableNotify(FALSE);
         switch (type.kind) {
-        case Vec2: static_cast<SoSFVec2f *>(field)->setValue(v[0], v[1]); break;
-        case Vec3: static_cast<SoSFVec3f *>(field)->setValue(v[0], v[1], v[2]); break;
+        case Vec2:
+            static_cast<SoSFVec2f *>(field)->setValue(v[0], v[1]);
+            break;
+        case Vec3:
+            static_cast<SoSFVec3f *>(field)->setValue(v[0], v[1], v[2]);
+            break;
         case Color:
-            static_cast<SoSFColor *>(field)->setValue(std::min(1.0f, std::max(0.0f, v[0])), std::min(1.0f, std::max(0.0f, v[1])),
+            static_cast<SoSFColor *>(field)->setValue(std::min(1.0f, std::max(0.0f, v[0])),
+                                                      std::min(1.0f, std::max(0.0f, v[1])),
                                                       std::min(1.0f, std::max(0.0f, v[2])));
             break;
         default: {
@@ -728,11 +804,14 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
     for (int i = 0; i < n; i++) {
         const int at = i * c;
         switch (type.kind) {
-        case Bool: static_cast<SoSFBool *>(field)->setValue(number(0) != 0.0); break;
+        case Bool:
+            static_cast<SoSFBool *>(field)->setValue(number(0) != 0.0);
+            break;
         case Int: {
             const double v = number(at);
             const int32_t x = std::isfinite(v) && std::fabs(v) < 2147483648.0 ? int32_t(v) : 0;
-            type.multi ? static_cast<SoMFInt32 *>(field)->set1Value(i, x) : static_cast<SoSFInt32 *>(field)->setValue(x);
+            type.multi ? static_cast<SoMFInt32 *>(field)->set1Value(i, x)
+                       : static_cast<SoSFInt32 *>(field)->setValue(x);
             break;
         }
         case Float:
@@ -741,29 +820,35 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
             break;
         case Time: {
             const double v = std::isfinite(number(at)) ? number(at) : 0.0;
-            type.multi ? static_cast<SoMFTime *>(field)->set1Value(i, SbTime(v)) : static_cast<SoSFTime *>(field)->setValue(SbTime(v));
+            type.multi ? static_cast<SoMFTime *>(field)->set1Value(i, SbTime(v))
+                       : static_cast<SoSFTime *>(field)->setValue(SbTime(v));
             break;
         }
         case Str: {
             const SbString text(flat.property(quint32(at)).toString().toUtf8().constData());
-            type.multi ? static_cast<SoMFString *>(field)->set1Value(i, text) : static_cast<SoSFString *>(field)->setValue(text);
+            type.multi ? static_cast<SoMFString *>(field)->set1Value(i, text)
+                       : static_cast<SoSFString *>(field)->setValue(text);
             break;
         }
         case Vec2: {
             const SbVec2f v(finite(number(at)), finite(number(at + 1)));
-            type.multi ? static_cast<SoMFVec2f *>(field)->set1Value(i, v) : static_cast<SoSFVec2f *>(field)->setValue(v);
+            type.multi ? static_cast<SoMFVec2f *>(field)->set1Value(i, v)
+                       : static_cast<SoSFVec2f *>(field)->setValue(v);
             break;
         }
         case Vec3: {
             const SbVec3f v(finite(number(at)), finite(number(at + 1)), finite(number(at + 2)));
-            type.multi ? static_cast<SoMFVec3f *>(field)->set1Value(i, v) : static_cast<SoSFVec3f *>(field)->setValue(v);
+            type.multi ? static_cast<SoMFVec3f *>(field)->set1Value(i, v)
+                       : static_cast<SoSFVec3f *>(field)->setValue(v);
             break;
         }
         case Color: {
             // Colours outside 0..1 mean nothing to OpenGL; clamped as a file's are drawn.
             auto unit = [](float v) { return std::min(1.0f, std::max(0.0f, v)); };
-            const SbColor v(unit(finite(number(at))), unit(finite(number(at + 1))), unit(finite(number(at + 2))));
-            type.multi ? static_cast<SoMFColor *>(field)->set1Value(i, v) : static_cast<SoSFColor *>(field)->setValue(v);
+            const SbColor v(unit(finite(number(at))), unit(finite(number(at + 1))),
+                            unit(finite(number(at + 2))));
+            type.multi ? static_cast<SoMFColor *>(field)->set1Value(i, v)
+                       : static_cast<SoSFColor *>(field)->setValue(v);
             break;
         }
         case Rotation: {
@@ -771,7 +856,8 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
             if (axis.length() == 0.0f)
                 axis.setValue(0.0f, 0.0f, 1.0f);
             const SbRotation v(axis, finite(number(at + 3)));
-            type.multi ? static_cast<SoMFRotation *>(field)->set1Value(i, v) : static_cast<SoSFRotation *>(field)->setValue(v);
+            type.multi ? static_cast<SoMFRotation *>(field)->set1Value(i, v)
+                       : static_cast<SoSFRotation *>(field)->setValue(v);
             break;
         }
         case Image: {
@@ -789,12 +875,14 @@ bool fromJs(const QJSValue &value, SoField *field, QString *why)
                 for (int k = 0; k < cc; k++)
                     bytes[size_t(p * cc + k)] = (v >> (8 * (cc - 1 - k))) & 0xff;
             }
-            static_cast<SoSFImage *>(field)->setValue(SbVec2s(short(w), short(h)), cc, bytes.empty() ? nullptr : bytes.data());
+            static_cast<SoSFImage *>(field)->setValue(SbVec2s(short(w), short(h)), cc,
+                                                      bytes.empty() ? nullptr : bytes.data());
             break;
         }
         case Node: {
             SoNode *node = nodeOf(flat.property(quint32(at)).toInt());
-            type.multi ? static_cast<SoMFNode *>(field)->set1Value(i, node) : static_cast<SoSFNode *>(field)->setValue(node);
+            type.multi ? static_cast<SoMFNode *>(field)->set1Value(i, node)
+                       : static_cast<SoSFNode *>(field)->setValue(node);
             break;
         }
         case Text:
@@ -837,9 +925,10 @@ QList<SoNode *> findInWorld(SoType type)
 
 bool isGeometryData(SoNode *node)
 {
-    return node->isOfType(SoVRMLCoordinate::getClassTypeId()) || node->isOfType(SoVRMLColor::getClassTypeId())
-           || node->isOfType(SoVRMLNormal::getClassTypeId())
-           || node->isOfType(SoVRMLTextureCoordinate::getClassTypeId());
+    return node->isOfType(SoVRMLCoordinate::getClassTypeId())
+        || node->isOfType(SoVRMLColor::getClassTypeId())
+        || node->isOfType(SoVRMLNormal::getClassTypeId())
+        || node->isOfType(SoVRMLTextureCoordinate::getClassTypeId());
 }
 
 // A value a script sent arrived in field of node: if it can change what
@@ -847,19 +936,22 @@ bool isGeometryData(SoNode *node)
 // before the next frame.
 void noteArrival(SoNode *node, SoField *field)
 {
-    const bool nodes = field->isOfType(SoSFNode::getClassTypeId()) || field->isOfType(SoMFNode::getClassTypeId());
+    const bool nodes = field->isOfType(SoSFNode::getClassTypeId())
+        || field->isOfType(SoMFNode::getClassTypeId());
     if (nodes) {
         // New nodes may bring Scripts, or take geometry elsewhere.
         state().pendingChanged = true;
         state().usersKnown = false;
     }
-    static QHash<int, bool> checked;    // by node type: whether it is checked again
+    static QHash<int, bool> checked; // by node type: whether it is checked again
     const int key = node->getTypeId().getKey();
     auto found = checked.constFind(key);
     if (found == checked.constEnd())
-        found = checked.insert(key, isGeometryData(node) || node->isOfType(SoVRMLGeometry::getClassTypeId())
-                                        || node->isOfType(SoVRMLSwitch::getClassTypeId())
-                                        || node->isOfType(SoSwitch::getClassTypeId()));
+        found = checked.insert(key,
+                               isGeometryData(node)
+                                   || node->isOfType(SoVRMLGeometry::getClassTypeId())
+                                   || node->isOfType(SoVRMLSwitch::getClassTypeId())
+                                   || node->isOfType(SoSwitch::getClassTypeId()));
     if (nodes || *found)
         state().touched.insert(node);
 }
@@ -889,8 +981,8 @@ void holdOutputs(SoVRMLScript *node)
 void applyChildren(SoNode *node, SoField *field, const SoMFNode &list)
 {
     SbName name;
-    if (!node->isOfType(SoVRMLParent::getClassTypeId()) || !field->isOfType(SoMFNode::getClassTypeId())
-        || !node->getFieldName(field, name))
+    if (!node->isOfType(SoVRMLParent::getClassTypeId())
+        || !field->isOfType(SoMFNode::getClassTypeId()) || !node->getFieldName(field, name))
         return;
     SoVRMLParent *group = static_cast<SoVRMLParent *>(node);
     for (int k = 0; k < list.getNum(); k++) {
@@ -941,7 +1033,8 @@ void guardTouched()
             for (SoNode *geometry : findInWorld(SoVRMLGeometry::getClassTypeId()))
                 for (const char *name : { "coord", "color", "normal", "texCoord" })
                     if (SoField *field = geometry->getField(name))
-                        if (field->isOfType(SoSFNode::getClassTypeId()) && static_cast<SoSFNode *>(field)->getValue())
+                        if (field->isOfType(SoSFNode::getClassTypeId())
+                            && static_cast<SoSFNode *>(field)->getValue())
                             s.users[static_cast<SoSFNode *>(field)->getValue()] << geometry;
             s.usersKnown = true;
         }
@@ -965,7 +1058,8 @@ void guardTouched()
 
 // Runs fn under the time bound. False when the call failed; a script
 // stopped for its time is stopped for good.
-bool call(Script *script, const QString &function, QJSValue fn, const QJSValueList &args, QJSValue *result)
+bool call(Script *script, const QString &function, QJSValue fn, const QJSValueList &args,
+          QJSValue *result)
 {
     State &s = state();
     Script *outer = s.current;
@@ -980,11 +1074,13 @@ bool call(Script *script, const QString &function, QJSValue fn, const QJSValueLi
             s.running--;
         script->state = Script::Stopped;
         log(QStringLiteral("script %1: %2() ran longer than %3 ms and was stopped")
-                .arg(script->name(), function).arg(Scripts::callBoundMs));
+                .arg(script->name(), function)
+                .arg(Scripts::callBoundMs));
         return false;
     }
     if (value.isError()) {
-        report(script, function, QStringLiteral("%1 in %2()").arg(errorText(value, script), function));
+        report(script, function,
+               QStringLiteral("%1 in %2()").arg(errorText(value, script), function));
         return false;
     }
     if (result)
@@ -1022,14 +1118,15 @@ void sendOutputs(Script *script, const QJSValue &changes)
 
 // Calls one function of a running script with up to two arguments, and
 // sends what it changed.
-void run(Script *script, const QString &function, const QJSValue &fn, const QJSValue &a = QJSValue(),
-         const QJSValue &b = QJSValue())
+void run(Script *script, const QString &function, const QJSValue &fn,
+         const QJSValue &a = QJSValue(), const QJSValue &b = QJSValue())
 {
     State &s = state();
     if (!fn.isCallable() || script->state != Script::Running)
         return;
     QJSValue changes;
-    if (call(script, function, s.dispatch, { script->st, fn, a, b }, &changes) && script->state == Script::Running)
+    if (call(script, function, s.dispatch, { script->st, fn, a, b }, &changes)
+        && script->state == Script::Running)
         sendOutputs(script, changes);
 }
 
@@ -1056,7 +1153,7 @@ QString sourceOf(Script *script, QString *reason)
             continue;
         anyFile = true;
         const bool remote = parsed.scheme().startsWith("http")
-                            || (parsed.isRelative() && !url.startsWith('/') && s.worldLocation.startsWith("http"));
+            || (parsed.isRelative() && !url.startsWith('/') && s.worldLocation.startsWith("http"));
         if (remote && s.host.fetch) {
             // Over the network through the resource loader and its cache:
             // the script starts when the file is there.
@@ -1070,10 +1167,12 @@ QString sourceOf(Script *script, QString *reason)
         if (parsed.scheme() == "file")
             path = parsed.toLocalFile();
         else if (parsed.isRelative() || url.startsWith('/'))
-            path = QDir::isAbsolutePath(url) ? url : QDir(script->directory).filePath(parsed.path(QUrl::FullyDecoded));
+            path = QDir::isAbsolutePath(url)
+                ? url
+                : QDir(script->directory).filePath(parsed.path(QUrl::FullyDecoded));
         QFile file(QDir::cleanPath(path));
-        if (path.isEmpty() || !SceneReader::isReadableFile(file.fileName()) || file.size() > maxSourceBytes
-            || !file.open(QIODevice::ReadOnly))
+        if (path.isEmpty() || !SceneReader::isReadableFile(file.fileName())
+            || file.size() > maxSourceBytes || !file.open(QIODevice::ReadOnly))
             continue;
         script->file = file.fileName();
         return QString::fromUtf8(file.readAll());
@@ -1132,7 +1231,10 @@ bool prepare(Script *script)
         spec.setProperty(0, name);
         spec.setProperty(1, kind == SoField::EVENTOUT_FIELD);
         if (kind == SoField::EVENTOUT_FIELD)
-            script->outputs.insert(name, Script::Output{ field, static_cast<SoField *>(field->getTypeId().createInstance()) });
+            script->outputs.insert(
+                name,
+                Script::Output{ field,
+                                static_cast<SoField *>(field->getTypeId().createInstance()) });
         specs.setProperty(count++, spec);
         values << field;
     }
@@ -1145,8 +1247,10 @@ bool prepare(Script *script)
         factory = s.engine->evaluate(text, script->file, 1);
         if (factory.isError()) {
             report(script, "", errorText(factory, script));
-            fail(script, factory.property("name").toString() == "SyntaxError" ? QStringLiteral("syntax error")
-                                                                                 : QStringLiteral("error at start"));
+            fail(script,
+                 factory.property("name").toString() == "SyntaxError"
+                     ? QStringLiteral("syntax error")
+                     : QStringLiteral("error at start"));
             return false;
         }
         s.compiled.insert(text, factory);
@@ -1173,8 +1277,9 @@ bool prepare(Script *script)
             continue;
         script->functions.insert(functions[i], fn);
         if (i >= 3)
-            script->handlers.insert(script->node->getField(SbName(functions[i].toUtf8().constData())),
-                                    Script::Handler{ fn, functions[i] });
+            script->handlers.insert(
+                script->node->getField(SbName(functions[i].toUtf8().constData())),
+                Script::Handler{ fn, functions[i] });
     }
     script->state = Script::Running;
     s.running++;
@@ -1232,7 +1337,9 @@ void runEvents()
                 s.sentNow.clear();
             }
             if (++handled > maxEventsPerPass) {
-                log(QStringLiteral("scripts: more than %1 events at one time; the rest were dropped").arg(maxEventsPerPass));
+                log(QStringLiteral(
+                        "scripts: more than %1 events at one time; the rest were dropped")
+                        .arg(maxEventsPerPass));
                 s.events.clear();
                 break;
             }
@@ -1306,7 +1413,8 @@ void arrived(void *data, SoSensor *sensor)
     if (script->state != Script::Running)
         return;
     SoField *field = static_cast<SoNodeSensor *>(sensor)->getTriggerField();
-    if (!field || field->getFieldType() != SoField::EVENTIN_FIELD || !script->handlers.contains(field))
+    if (!field || field->getFieldType() != SoField::EVENTIN_FIELD
+        || !script->handlers.contains(field))
         return;
     State &s = state();
     const double time = s.processing ? s.now : SbTime::getTimeOfDay().getValue();
@@ -1394,8 +1502,9 @@ QString resolve(const QString &url)
     const QUrl parsed(url);
     if (!parsed.isRelative() || url.startsWith('/'))
         return url;
-    const QString base = s.current && !s.current->directory.isEmpty() ? s.current->directory
-                                                                       : QFileInfo(s.worldLocation).path();
+    const QString base = s.current && !s.current->directory.isEmpty()
+        ? s.current->directory
+        : QFileInfo(s.worldLocation).path();
     return QDir::cleanPath(QDir(base).filePath(parsed.path(QUrl::FullyDecoded)));
 }
 
@@ -1447,7 +1556,8 @@ public:
         QString why;
         if (!fromJs(value, field, &why)) {
             if (state().current)
-                report(state().current, "field " + name, QStringLiteral("%1 not set: %2").arg(name, why));
+                report(state().current, "field " + name,
+                       QStringLiteral("%1 not set: %2").arg(name, why));
             return;
         }
         field->touch();
@@ -1458,7 +1568,8 @@ public:
     Q_INVOKABLE QString typeName(int id)
     {
         SoNode *node = nodeOf(id);
-        QString name = node ? QString::fromLatin1(node->getTypeId().getName().getString()) : QString();
+        QString name
+            = node ? QString::fromLatin1(node->getTypeId().getName().getString()) : QString();
         return name.startsWith("VRML") ? name.mid(4) : name;
     }
     Q_INVOKABLE QJSValue create(const QString &text)
@@ -1497,7 +1608,8 @@ public:
             return;
         }
     }
-    Q_INVOKABLE void route(bool add, int from, const QString &fromName, int to, const QString &toName)
+    Q_INVOKABLE void route(bool add, int from, const QString &fromName, int to,
+                           const QString &toName)
     {
         SoNode *source = nodeOf(from);
         SoField *out = fieldOf(source, fromName);
@@ -1507,16 +1619,19 @@ public:
         SoEngineOutput *output = nullptr;
         if (!out && source && source->isOfType(SoNodeEngine::getClassTypeId())) {
             QString name = fromName;
-            if (!static_cast<SoNodeEngine *>(source)->getOutput(SbName(name.toUtf8().constData())) && name.endsWith("_changed"))
+            if (!static_cast<SoNodeEngine *>(source)->getOutput(SbName(name.toUtf8().constData()))
+                && name.endsWith("_changed"))
                 name.chop(8);
-            output = static_cast<SoNodeEngine *>(source)->getOutput(SbName(name.toUtf8().constData()));
+            output
+                = static_cast<SoNodeEngine *>(source)->getOutput(SbName(name.toUtf8().constData()));
         }
         if ((!out && !output) || !in || out == in)
             return;
         const SoType type = out ? out->getTypeId() : output->getConnectionType();
         if (!add)
             out ? in->disconnect(out) : in->disconnect(output);
-        else if (type == in->getTypeId() || SoDB::getConverter(type, in->getTypeId()) != SoType::badType())
+        else if (type == in->getTypeId()
+                 || SoDB::getConverter(type, in->getTypeId()) != SoType::badType())
             out ? in->connectFrom(out, TRUE, TRUE) : in->connectFrom(output, TRUE, TRUE);
     }
     Q_INVOKABLE void print(const QString &text) { log(text); }
@@ -1528,7 +1643,8 @@ public:
     Q_INVOKABLE QString worldUrl()
     {
         const QString &world = state().worldLocation;
-        return world.startsWith("http") || world.isEmpty() ? world : QUrl::fromLocalFile(world).toString();
+        return world.startsWith("http") || world.isEmpty() ? world
+                                                           : QUrl::fromLocalFile(world).toString();
     }
     Q_INVOKABLE QString version() { return QStringLiteral(QUELVIN_VERSION); }
     Q_INVOKABLE double frameRate() { return state().frameRate; }
@@ -1567,7 +1683,8 @@ void makeEngine()
     s.engine = new QJSEngine;
     s.bridge = new Bridge;
     s.watchdog = new Watchdog(s.engine);
-    const QJSValue helpers = s.engine->evaluate(QString::fromUtf8(prelude), "prelude").call({ s.engine->newQObject(s.bridge) });
+    const QJSValue helpers = s.engine->evaluate(QString::fromUtf8(prelude), "prelude")
+                                 .call({ s.engine->newQObject(s.bridge) });
     s.make = helpers.property("make");
     s.flatten = helpers.property("flatten");
     s.newScript = helpers.property("newScript");
@@ -1613,7 +1730,8 @@ void sourceArrived(SoNode *node, const QString &path)
     if (!script || script->state != Script::Fetching)
         return;
     QFile file(path);
-    if (!SceneReader::isReadableFile(path) || file.size() > maxSourceBytes || !file.open(QIODevice::ReadOnly)) {
+    if (!SceneReader::isReadableFile(path) || file.size() > maxSourceBytes
+        || !file.open(QIODevice::ReadOnly)) {
         fail(script, QStringLiteral("load failure"));
         return;
     }
@@ -1647,8 +1765,14 @@ QString takeAccount()
     return line;
 }
 
-int runningCount() { return state().running; }
-qint64 busyNs() { return state().busyNs; }
+int runningCount()
+{
+    return state().running;
+}
+qint64 busyNs()
+{
+    return state().busyNs;
+}
 
 } // namespace Scripts
 

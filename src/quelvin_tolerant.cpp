@@ -49,7 +49,6 @@ QString leftOutName(LeftOut kind, int count)
         { LeftOut::X3dStatement, "X3D statement", "X3D statements" },
         { LeftOut::BrokenReference, "broken reference", "broken references" },
         { LeftOut::Route, "ROUTE", "ROUTEs" },
-        { LeftOut::RouteFromScript, "ROUTE from a Script", "ROUTEs from Scripts" },
         { LeftOut::UnresolvedExternProto, "unresolved EXTERNPROTO", "unresolved EXTERNPROTOs" },
         { LeftOut::UnusableGeometryData, "unusable geometry data", "unusable geometry data" },
         { LeftOut::Cycle, "cycle", "cycles" },

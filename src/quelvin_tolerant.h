@@ -18,7 +18,6 @@ enum class LeftOut {
     X3dStatement,
     BrokenReference,
     Route,
-    RouteFromScript,
     UnresolvedExternProto,
     UnusableGeometryData,
     Cycle,
