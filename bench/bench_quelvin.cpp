@@ -174,16 +174,28 @@ void printLoadTimes()
     std::printf(" read_ms=%.1f analysis_ms=%.1f", times.readMs, times.analysisMs);
 }
 
-int frameMode(const QString &file, qint64 t0)
+// A window started on a file as a user starts the program, every box
+// answered as it comes; shown() waits for the first frame of the file.
+struct Opened
 {
+    explicit Opened(const QString &file) : window(file), watch(&window) { window.show(); }
+    bool shown() { return Browser::loadedScene() && watch.waitForFrameOf(Browser::loadedScene()); }
+
     harness::Scratch scratch;
     AnswerAtOnce answerer;
-    qApp->installEventFilter(&answerer);
-    BrowserWindow window(file);
-    FrameWatch watch(&window);
-    window.show();
-    if (!Browser::loadedScene() || !watch.waitForFrameOf(Browser::loadedScene()))
+    // Before the window: opening the file shows its first box.
+    const bool answering = (qApp->installEventFilter(&answerer), true);
+    BrowserWindow window;
+    FrameWatch watch;
+};
+
+int frameMode(const QString &file, qint64 t0)
+{
+    Opened opened(file);
+    if (!opened.shown())
         return 2;
+    BrowserWindow &window = opened.window;
+    FrameWatch &watch = opened.watch;
     const SbVec2s size = window.viewer()->getViewportRegion().getViewportSizePixels();
     std::printf("frame_ms=%.1f peak_kb=%ld size=%dx%d", (watch.frameEndNs - t0) / 1e6, watch.frameEndPeakKb,
                 size[0], size[1]);
@@ -196,14 +208,11 @@ int frameMode(const QString &file, qint64 t0)
 // Render, the box saying where the image went.
 int renderMode(const QString &file, qint64 t0)
 {
-    harness::Scratch scratch;
-    AnswerAtOnce answerer;
-    qApp->installEventFilter(&answerer);
-    BrowserWindow window(file);
-    FrameWatch watch(&window);
-    window.show();
-    if (!Browser::loadedScene() || !watch.waitForFrameOf(Browser::loadedScene()))
+    Opened opened(file);
+    if (!opened.shown())
         return 2;
+    BrowserWindow &window = opened.window;
+    FrameWatch &watch = opened.watch;
     const qint64 shown = watch.frameEndNs;
     QAction *render = window.findChild<QAction *>("actionRender");
     if (!render)
@@ -220,14 +229,10 @@ int renderMode(const QString &file, qint64 t0)
 
 int animateMode(const QString &file, double seconds)
 {
-    harness::Scratch scratch;
-    AnswerAtOnce answerer;
-    qApp->installEventFilter(&answerer);
-    BrowserWindow window(file);
-    FrameWatch watch(&window);
-    window.show();
-    if (!Browser::loadedScene() || !watch.waitForFrameOf(Browser::loadedScene()))
+    Opened opened(file);
+    if (!opened.shown())
         return 2;
+    FrameWatch &watch = opened.watch;
     const qint64 busy = Scripts::busyNs(), t0 = monotonicNs();
     const int frames = watch.frames;
     QElapsedTimer clock;
@@ -272,14 +277,10 @@ int openMode(const QString &target, qint64 t0)
 
 int gridMode(const QString &file, int nX, int nY)
 {
-    harness::Scratch scratch;
-    AnswerAtOnce answerer;
-    qApp->installEventFilter(&answerer);
-    BrowserWindow window(file);
-    FrameWatch watch(&window);
-    window.show();
-    if (!Browser::loadedScene() || !watch.waitForFrameOf(Browser::loadedScene()))
+    Opened opened(file);
+    if (!opened.shown())
         return 2;
+    BrowserWindow &window = opened.window;
     Browser *viewer = window.viewer();
     const int images = 4 * nY * (2 * nX + 1);
     // The on-screen redraw each view gets, alone, for the same count.
