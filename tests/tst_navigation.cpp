@@ -10,6 +10,7 @@
 #include <Inventor/VRMLnodes/SoVRMLViewpoint.h>
 #include <Inventor/actions/SoSearchAction.h>
 #include <Inventor/nodes/SoOrthographicCamera.h>
+#include <Inventor/nodes/SoPerspectiveCamera.h>
 #include <Inventor/nodes/SoSeparator.h>
 #include <qwt_knob.h>
 #include <QtTest>
@@ -353,14 +354,20 @@ private slots:
         action("actionBlend")->trigger();
         QVERIFY(harness::fractionNear(frame(), middle, QColor(127, 0, 128), 30) > 0.95);
 
-        // The camera type chosen holds for the next scene, viewpoints or not.
+        // The camera type chosen holds for the next scene, viewpoints or not,
+        // and for a VRML 1.0 file's own camera, which stays the one moved.
         action("actionOrthographic")->trigger();
-        for (const char *file : {"cameras.wrl", "transparency.wrl"}) {
-            QVERIFY(load(data(file)));
+        const QString vrml1 = harness::sourceDir() + "/tests/data/resources/vrml1/world.wrl";
+        for (const QString &file : {data("cameras.wrl"), data("transparency.wrl"), vrml1}) {
+            QVERIFY(load(file));
             QVERIFY(action("actionOrthographic")->isChecked());
-            QVERIFY2(camera()->getTypeId() == SoOrthographicCamera::getClassTypeId(), file);
+            QVERIFY2(camera()->getTypeId() == SoOrthographicCamera::getClassTypeId(), qPrintable(file));
         }
         action("actionPerspective")->trigger();
+        QCOMPARE(camera()->getTypeId(), SoPerspectiveCamera::getClassTypeId());
+        const QImage before = frame();
+        drag(QPoint(80, 30));
+        QVERIFY(frame() != before);
     }
 };
 
