@@ -263,9 +263,9 @@ function make(t, f) {
   for (var i = 0; i < f.length; i += step) out.push(one(i));
   return out;
 }
-function newScript(specs) {
+function newScript(declared) {
   var st = { vals: {}, outs: {}, mark: {}, changed: [], fields: {} };
-  specs.forEach(function (sp) {
+  declared.forEach(function (sp) {
     var n = sp[0];
     if (sp[1]) st.outs[n] = true;
     Object.defineProperty(st.fields, n, {
@@ -1213,7 +1213,7 @@ bool prepare(Script *script)
     }
     const SoFieldData *data = static_cast<SoFieldContainer *>(script->node)->getFieldData();
     QStringList functions{ "initialize", "shutdown", "eventsProcessed" };
-    QJSValue specs = s.engine->newArray();
+    QJSValue declared = s.engine->newArray();
     QList<SoField *> values;
     quint32 count = 0;
     for (int i = 0; data && i < data->getNumFields(); i++) {
@@ -1227,15 +1227,15 @@ bool prepare(Script *script)
             functions << name;
             continue;
         }
-        QJSValue spec = s.engine->newArray(2);
-        spec.setProperty(0, name);
-        spec.setProperty(1, kind == SoField::EVENTOUT_FIELD);
+        QJSValue entry = s.engine->newArray(2);
+        entry.setProperty(0, name);
+        entry.setProperty(1, kind == SoField::EVENTOUT_FIELD);
         if (kind == SoField::EVENTOUT_FIELD)
             script->outputs.insert(
                 name,
                 Script::Output{ field,
                                 static_cast<SoField *>(field->getTypeId().createInstance()) });
-        specs.setProperty(count++, spec);
+        declared.setProperty(count++, entry);
         values << field;
     }
     QString text = "(function(__fields){with(__fields){return(function(){" + source + "\n;return[";
@@ -1255,7 +1255,7 @@ bool prepare(Script *script)
         }
         s.compiled.insert(text, factory);
     }
-    script->st = s.newScript.call({ specs });
+    script->st = s.newScript.call({ declared });
     QJSValue vals = script->st.property("vals");
     for (SoField *field : values) {
         SbName name;
