@@ -41,7 +41,9 @@
 #include <QSet>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -264,17 +266,20 @@ function make(t, f) {
   return out;
 }
 // A script's fields and eventOuts, as the variables of its code. An
-// eventOut read or assigned is noted in changed, to be looked at after the
-// call. Each keeps its value and mark in a record of its own, which V4
-// reaches through its lookup caches.
+// eventOut read or assigned is marked, to be looked at after the call.
+// Each keeps its value and mark in a record of its own, which V4 reaches
+// through its lookup caches.
 function newScript(declared) {
-  var st = { vals: {}, changed: [], fields: Object.create(null), slow: [], out: [] };
+  var st = { vals: {}, outs: [], fields: Object.create(null), slow: [],
+             buffer: new ArrayBuffer(8 * (7 * declared.length + 1)) };
+  st.numbers = new Float64Array(st.buffer);
   declared.forEach(function (sp, i) {
-    var rec = { at: i, parts: parts[sp[2]], value: undefined, mark: 0 }, changed = st.changed;
+    var rec = { at: i, put: parts[sp[2]] || null, value: undefined, mark: 0 };
     st.vals[sp[0]] = rec;
+    if (sp[1]) st.outs.push(rec);
     Object.defineProperty(st.fields, sp[0], sp[1] ? {
-      get: function () { if (rec.mark === 0) { rec.mark = 1; changed.push(rec); } return rec.value; },
-      set: function (v) { rec.value = v; if (rec.mark === 0) changed.push(rec); rec.mark = 2; }
+      get: function () { if (rec.mark === 0) rec.mark = 1; return rec.value; },
+      set: function (v) { rec.value = v; rec.mark = 2; }
     } : {
       get: function () { return rec.value; },
       set: function (v) { rec.value = v; }
@@ -282,36 +287,65 @@ function newScript(declared) {
   });
   return st;
 }
-// Numbers of the plain types, taken apart here so that what a call sent
-// crosses to the program as one list of numbers.
-var parts = { SFBool: 0, SFInt32: 0, SFFloat: 0, SFTime: 0, SFVec2f: ['x', 'y'], SFVec3f: ['x', 'y', 'z'],
-              SFColor: ['r', 'g', 'b'], SFRotation: ['x', 'y', 'z', 'angle'] };
+// The numbers of a plain type's value written at o[n]: how many, or -1
+// when v is no such value. Each component is read by its name, else by
+// its index.
+function one(v, o, n) {
+  if (typeof v !== 'number' && typeof v !== 'boolean') return -1;
+  o[n] = +v;
+  return 1;
+}
+function two(v, o, n) {
+  if (v === null || typeof v !== 'object') return -1;
+  var x = v.x, y = v.y;
+  o[n] = +(x === undefined ? v[0] : x); o[n + 1] = +(y === undefined ? v[1] : y);
+  return 2;
+}
+function three(v, o, n) {
+  if (v === null || typeof v !== 'object') return -1;
+  var x = v.x, y = v.y, z = v.z;
+  o[n] = +(x === undefined ? v[0] : x); o[n + 1] = +(y === undefined ? v[1] : y); o[n + 2] = +(z === undefined ? v[2] : z);
+  return 3;
+}
+function colour(v, o, n) {
+  if (v === null || typeof v !== 'object') return -1;
+  var r = v.r, g = v.g, b = v.b;
+  o[n] = +(r === undefined ? v[0] : r); o[n + 1] = +(g === undefined ? v[1] : g); o[n + 2] = +(b === undefined ? v[2] : b);
+  return 3;
+}
+function four(v, o, n) {
+  if (v === null || typeof v !== 'object') return -1;
+  var a = v.angle;
+  three(v, o, n);
+  o[n + 3] = +(a === undefined ? v[3] : a);
+  return 4;
+}
+var parts = { SFBool: one, SFInt32: one, SFFloat: one, SFTime: one, SFVec2f: two, SFVec3f: three,
+              SFColor: colour, SFRotation: four };
 // Calls fn, then tells what the call did to eventOuts, for each: its
 // place in the declared list, whether it was assigned (not only read),
-// and its value as a count of numbers and the numbers; a count of -1
-// leaves the value in st.slow.
+// and its value as a count of numbers and the numbers, written into
+// st.buffer (which reaches the program as bytes, where an array would be
+// converted value by value); a count of -1 leaves the value in st.slow.
+// Returns how many numbers it wrote.
 function dispatch(st, fn, a, b) {
   fn(a, b);
-  var c = st.changed;
-  if (c.length === 0) return null;
-  var out = st.out; // read by the program before the next call
-  out.length = 0;
-  for (var i = 0; i < c.length; i++) {
-    var r = c[i], v = r.value, p = r.parts;
-    out.push(r.at, r.mark === 2 ? 1 : 0);
-    if (p === 0 && (typeof v === 'number' || typeof v === 'boolean')) {
-      out.push(1, +v);
-    } else if (p && v !== null && typeof v === 'object') {
-      out.push(p.length);
-      for (var k = 0; k < p.length; k++) { var x = v[p[k]]; out.push(+(x === undefined ? v[k] : x)); }
-    } else {
-      out.push(-1);
-      st.slow[r.at] = v;
+  var outs = st.outs, out = st.numbers, n = 0;
+  for (var i = 0; i < outs.length; i++) {
+    var r = outs[i];
+    if (r.mark === 0) continue;
+    out[n] = r.at;
+    out[n + 1] = r.mark === 2 ? 1 : 0;
+    var k = r.put === null ? -1 : r.put(r.value, out, n + 3);
+    out[n + 2] = k;
+    if (k < 0) {
+      st.slow[r.at] = r.value;
+      k = 0;
     }
+    n += 3 + k;
     r.mark = 0;
   }
-  c.length = 0;
-  return out;
+  return n;
 }
 // What the program calls: fn of one script, bound to it.
 function bind(st, fn) { return function (a, b) { return dispatch(st, fn, a, b); }; }
@@ -422,6 +456,7 @@ struct Script
     QString file; // what an error names: the .js file, or the world
     QString fetched; // the source of a file fetched over the network
     QJSValue st;
+    QJSValue buffer; // st.buffer
     QHash<QString, QJSValue> functions; // each bound to the script (see bind())
     QJSValue eventsProcessed;
     bool hasEventsProcessed = false;
@@ -550,6 +585,7 @@ struct State
     bool usersKnown = false;
     QSet<QString> guardReported;
     Script *current = nullptr;
+    QJSValueList arguments;
     std::vector<SoNode *> nodes;
     QHash<SoNode *, int> nodeIds;
     int running = 0;
@@ -1048,13 +1084,13 @@ void applyChildren(SoNode *node, SoField *field, const SoMFNode &list)
     }
 }
 
-// out was just given a value: its routes carry it from now on, and what it
-// reaches is noted for the guard. When every route ends in a node's field
-// of its own type, the value is handed to each and only they are touched:
-// touching out itself would first notify the Script and everything above
-// it, once per event, for nothing. Other routes (a PROTO's or a converter
-// engine's) take it from out as Coin's routes do.
-void send(SoField *out)
+// The eventOut out sends value: its routes carry it from now on, and what
+// it reaches is noted for the guard. When every route ends in a node's
+// field of its own type, the value is handed to each and only they are
+// notified: setting out itself would first notify the Script and
+// everything above it, once per event, for nothing. Other routes (a
+// PROTO's or a converter engine's) take it from out as Coin's routes do.
+void send(SoField *out, const SoField &value)
 {
     SoFieldList slaves;
     out->getForwardConnections(slaves);
@@ -1071,14 +1107,19 @@ void send(SoField *out)
         SoNode *node = static_cast<SoNode *>(container);
         noteArrival(node, slave);
         if (out->isOfType(SoMFNode::getClassTypeId()))
-            applyChildren(node, slave, *static_cast<SoMFNode *>(out));
+            applyChildren(node, slave, static_cast<const SoMFNode &>(value));
     }
+    // out holds the value either way: a route enabled again takes its
+    // value from out the next time it is read (Coin marks it dirty).
+    const SbBool notifying = out->enableNotify(FALSE);
+    out->copyFrom(value);
+    out->enableNotify(notifying);
     if (!direct) {
         out->touch();
         return;
     }
     for (int i = 0; i < slaves.getLength(); i++)
-        slaves[i]->copyFrom(*out); // notifies, as a touch would
+        slaves[i]->copyFrom(value); // notifies, as a touch would
 }
 
 // The same walk as a file's: indices within their arrays, nodes of the
@@ -1124,6 +1165,13 @@ void guardTouched()
 
 // --- Calls -----------------------------------------------------------------
 
+void retire(Script *script)
+{
+    if (script->state == Script::Running)
+        state().running--;
+    script->state = Script::Stopped;
+}
+
 // Runs fn under the time bound. False when the call failed; a script
 // stopped for its time is stopped for good.
 bool call(Script *script, const QString &function, QJSValue fn, const QJSValueList &args,
@@ -1133,14 +1181,12 @@ bool call(Script *script, const QString &function, QJSValue fn, const QJSValueLi
     Script *outer = s.current;
     s.current = script;
     s.watchdog->arm();
-    const QJSValue value = fn.call(args);
+    QJSValue value = fn.call(args);
     s.watchdog->disarm();
     s.current = outer;
     if (s.engine->isInterrupted()) {
         s.engine->setInterrupted(false);
-        if (script->state == Script::Running)
-            s.running--;
-        script->state = Script::Stopped;
+        retire(script);
         log(QStringLiteral("script %1: %2() ran longer than %3 ms and was stopped")
                 .arg(script->name(), function)
                 .arg(Scripts::callBoundMs));
@@ -1152,7 +1198,7 @@ bool call(Script *script, const QString &function, QJSValue fn, const QJSValueLi
         return false;
     }
     if (result)
-        *result = value;
+        *result = std::move(value);
     return true;
 }
 
@@ -1162,17 +1208,21 @@ bool call(Script *script, const QString &function, QJSValue fn, const QJSValueLi
 void sendOutputs(Script *script, const QJSValue &changes)
 {
     State &s = state();
-    if (!changes.isArray())
+    const int size = changes.isNumber() ? changes.toInt() : 0;
+    if (size <= 0)
         return;
     // One crossing for all of it: what dispatch() took apart.
-    const QVariantList list = changes.toVariant().toList();
-    for (int i = 0; i + 2 < list.size();) {
-        const int at = list[i].toInt(), count = list[i + 2].toInt();
-        const bool assigned = list[i + 1].toInt() != 0;
+    const QByteArray bytes = script->buffer.toVariant().toByteArray();
+    const int length = std::min(size, int(bytes.size() / sizeof(double)));
+    std::vector<double> list(size_t(std::max(0, length)));
+    std::memcpy(list.data(), bytes.constData(), list.size() * sizeof(double));
+    for (int i = 0; i + 2 < length;) {
+        const int at = int(list[size_t(i)]), count = int(list[size_t(i + 2)]);
+        const bool assigned = list[size_t(i + 1)] != 0.0;
         double numbers[4] = {};
         i += 3;
-        for (int k = 0; k < count && k < 4 && i + k < list.size(); k++)
-            numbers[k] = list[i + k].toDouble();
+        for (int k = 0; k < count && k < 4 && i + k < length; k++)
+            numbers[k] = list[size_t(i + k)];
         i += std::max(0, count);
         if (at < 0 || at >= script->outputs.size() || !script->outputs[at].field
             || script->outputs[at].sentAt == s.timestamp)
@@ -1192,10 +1242,7 @@ void sendOutputs(Script *script, const QJSValue &changes)
             report(script, "eventOut " + name, QStringLiteral("%1 not sent: %2").arg(name, why));
         } else if (assigned || !value->isSame(*field)) {
             output.sentAt = s.timestamp;
-            const SbBool notifying = field->enableNotify(FALSE);
-            field->copyFrom(*value);
-            field->enableNotify(notifying);
-            send(field);
+            send(field, *value);
         }
     }
 }
@@ -1203,13 +1250,20 @@ void sendOutputs(Script *script, const QJSValue &changes)
 // Calls one function of a running script with up to two arguments, and
 // sends what it changed.
 // fn is one of the script's functions (see prepare()), or undefined.
-void run(Script *script, const QString &function, const QJSValue &fn,
-         const QJSValue &a = QJSValue(), const QJSValue &b = QJSValue())
+void run(Script *script, const QString &function, const QJSValue &fn, QJSValue a = QJSValue(),
+         QJSValue b = QJSValue())
 {
     if (script->state != Script::Running || fn.isUndefined())
         return;
+    // One list for every call: the engine has taken the arguments before a
+    // call inside this one could change them.
+    State &s = state();
+    if (s.arguments.size() != 2)
+        s.arguments = { QJSValue(), QJSValue() };
+    s.arguments[0] = std::move(a);
+    s.arguments[1] = std::move(b);
     QJSValue changes;
-    if (call(script, function, fn, { a, b }, &changes) && script->state == Script::Running)
+    if (call(script, function, fn, s.arguments, &changes) && script->state == Script::Running)
         sendOutputs(script, changes);
 }
 
@@ -1417,12 +1471,12 @@ bool prepare(Script *script)
         entry.setProperty(1, kind == SoField::EVENTOUT_FIELD);
         entry.setProperty(2, typeOf(field).name);
         const TypeInfo type = typeOf(field);
-        script->outputs << Script::Output{ kind == SoField::EVENTOUT_FIELD ? field : nullptr,
-                                           kind == SoField::EVENTOUT_FIELD ? static_cast<SoField *>(
-                                               field->getTypeId().createInstance())
-                                                                           : nullptr,
-                                           type.kind, isPlain(type) ? componentsOf(type.kind) : 0,
-                                           0 };
+        const bool out = kind == SoField::EVENTOUT_FIELD;
+        script->outputs << Script::Output{
+            out ? field : nullptr,
+            out ? static_cast<SoField *>(field->getTypeId().createInstance()) : nullptr, type.kind,
+            isPlain(type) ? componentsOf(type.kind) : 0, 0
+        };
         declared.setProperty(count++, entry);
         values << field;
         if (kind == SoField::EVENTOUT_FIELD)
@@ -1467,6 +1521,7 @@ bool prepare(Script *script)
         s.compiled.insert(body, factory);
     }
     script->st = s.newScript.call({ declared });
+    script->buffer = script->st.property("buffer");
     const QJSValue vals = script->st.property("vals");
     for (SoField *field : values) {
         SbName name;
@@ -1542,7 +1597,7 @@ void runEvents()
     int handled = 0;
     while (!s.events.empty()) {
         while (!s.events.empty()) {
-            const Event event = std::move(s.events.front());
+            Event event = std::move(s.events.front());
             s.events.pop_front();
             if (event.script->state != Script::Running)
                 continue;
@@ -1558,7 +1613,7 @@ void runEvents()
                 break;
             }
             const Script::Handler &handler = event.script->handlers[event.handler];
-            run(event.script, handler.name, handler.function, event.value, event.time);
+            run(event.script, handler.name, handler.function, std::move(event.value), event.time);
             if (!event.script->inBatch) {
                 event.script->inBatch = true;
                 batch << event.script;
@@ -1649,11 +1704,9 @@ void died(void *data, SoSensor *)
     s.pending.removeOne(script);
     for (auto it = s.events.begin(); it != s.events.end();)
         it = it->script == script ? s.events.erase(it) : it + 1;
-    if (script->state == Script::Running)
-        s.running--;
+    retire(script);
     // The sensor is inside its own callback; both go in the next pass.
     script->node = nullptr;
-    script->state = Script::Stopped;
     s.dead << script;
     processLater();
 }
@@ -1696,9 +1749,7 @@ void shutDownAll()
         if (script->state != Script::Running)
             continue;
         run(script, "shutdown", script->functions.value("shutdown"));
-        if (script->state == Script::Running)
-            s.running--;
-        script->state = Script::Stopped;
+        retire(script);
     }
 }
 
