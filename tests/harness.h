@@ -35,7 +35,6 @@ public:
     bool isValid() const { return dir.isValid(); }
     QString path() const { return dir.path(); }
     QString file(const QString &name) const { return dir.filePath(name); }
-    QString settingsDir() const;
     // For the real program started with QProcess: same settings store.
     QProcessEnvironment environment() const;
 
@@ -65,7 +64,6 @@ public:
 
     QList<Box> boxes;
     void clear() { boxes.clear(); }
-    QStringList texts() const;
 
     void queueInt(int value);
     void queueFile(const QString &path);
@@ -109,7 +107,7 @@ bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
 // from actual instead (review the picture before committing it).
 bool matchesBaseline(const QImage &actual, const QString &name, int tolerance, double allowedFraction);
 
-// Reads an SGI RGB image as Coin writes it (verbatim or run-length encoded).
+// Reads an SGI RGB image as Coin writes it.
 QImage readSgi(const QString &path);
 
 // Types text into the toolbar's location field and presses Return on the
