@@ -1,27 +1,22 @@
 // Start-up of Quelvin: the real program started as a user starts it (its
-// standard output, logs, exit status and what its window shows), and the
-// kinds of box through which it reports.
+// standard output, logs, exit status and what its window shows), the kinds
+// of box through which it reports, and what the main window keeps between
+// runs: its place, its size and the recent-file list, of which the File menu
+// shows twenty. The restart is of the real program, closed as a window
+// manager's close button would.
 
 #include "harness.h"
 #include "quelvin_window.h"
 
-#include <QDir>
-#include <QFile>
-#include <QHash>
-#include <QProcess>
-#include <QScreen>
 #include <QtTest>
+#include <QtWidgets>
 
 // The mapped top-level windows of the display by title, with their X ids.
-static QHash<QString, unsigned long> shownWindows();
+static QMultiHash<QString, unsigned long> shownWindows();
+// Sends the window what a window manager's close button sends.
+static void askToClose(unsigned long window);
 
 namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot read>");
-}
 
 // The default scene's disc has base colour (0.5, 0.4, 0) under the
 // headlight: red ahead of green, hardly any blue, whatever the brightness.
@@ -52,6 +47,16 @@ bool start(QProcess &program, const harness::Scratch &dir)
     return program.waitForStarted(60000);
 }
 
+// The files the File menu offers, top first.
+QStringList menu(BrowserWindow *window)
+{
+    QStringList paths;
+    for (QAction *a : window->findChild<QMenu *>("menuFile")->actions())
+        if (!a->isSeparator() && a->objectName().isEmpty() && a->isVisible())
+            paths << a->data().toString();
+    return paths;
+}
+
 } // namespace
 
 class StartupTest : public QObject
@@ -63,6 +68,8 @@ private slots:
     void blockedLogEndsProcess_data();
     void blockedLogEndsProcess();
     void msgBoxKinds();
+    // Leaves a window of its own open: stays last.
+    void settingsBetweenRuns();
 };
 
 void StartupTest::startsWithoutFile()
@@ -87,8 +94,8 @@ void StartupTest::startsWithoutFile()
     const QString actual = brownish(discCentre(shot)) ? QString() : harness::keepImage(shot, "real-window-actual");
     QVERIFY2(brownish(discCentre(shot)), qPrintable("no brownish disc; see " + actual));
 
-    QCOMPARE(contentsOf(dir.file("quelvin.log")), QByteArray("Quelvin log file\n\n"));
-    QCOMPARE(contentsOf(dir.file("quelvinViewer.log")), QByteArray("Quelvin viewer log file\n\n"));
+    QCOMPARE(harness::readBytes(dir.file("quelvin.log")), QByteArray("Quelvin log file\n\n"));
+    QCOMPARE(harness::readBytes(dir.file("quelvinViewer.log")), QByteArray("Quelvin viewer log file\n\n"));
     program.kill();
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(program.readAllStandardOutput(), QByteArray("No file specified on command line\n"));
@@ -135,6 +142,55 @@ void StartupTest::msgBoxKinds()
                                  "information -1"}));
 }
 
+void StartupTest::settingsBetweenRuns()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    harness::Scratch scratch;
+    harness::ModalAnswerer answerer;
+    auto *window = new BrowserWindow(QString());   // never deleted: the viewer outlives it
+    window->move(123, 87);
+    QVERIFY(harness::shown(window, QSize(640, 480)));
+    QStringList paths;   // newest first
+    for (int i = 1; i <= 25; ++i) {
+        paths.prepend(scratch.file(QString("f%1.wrl").arg(i)));
+        QVERIFY(QFile::copy(harness::sourceDir() + "/tests/data/documents/tour.wrl", paths.first()));
+        answerer.queueFile(paths.first());
+        window->findChild<QAction *>("actionOpen")->trigger();
+    }
+    QCOMPARE(menu(window), paths.mid(0, 20));
+    // Opened again from its menu entry, a file moves to the top, once.
+    for (QAction *a : window->findChild<QMenu *>("menuFile")->actions())
+        if (a->isVisible() && a->data() == paths[4]) {
+            a->trigger();
+            break;
+        }
+    paths.move(4, 0);
+    QCOMPARE(menu(window), paths.mid(0, 20));
+    window->close();
+    QCOMPARE(QSettings("Kestrom", "Quelvin").value("recentFiles").toStringList(), paths);
+
+    // A file in the menu goes away between runs.
+    QVERIFY(QFile::remove(paths.takeAt(1)));
+    QProcess program;
+    QVERIFY(start(program, scratch));
+    // Sent once, when the window is first seen: a second look (as
+    // QTRY_VERIFY takes) may find it already gone.
+    QVERIFY(QTest::qWaitFor([&] {
+        int asked = 0;
+        for (unsigned long other : shownWindows())
+            if (other != window->winId())
+                askToClose(other), ++asked;
+        return asked > 0;
+    }, 60000));
+    QVERIFY(program.waitForFinished(60000) && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
+    QSettings settings("Kestrom", "Quelvin");
+    settings.sync();
+    QCOMPARE(settings.value("pos").toPoint(), QPoint(123, 87));
+    QCOMPARE(settings.value("size").toSize(), QSize(640, 480));
+    QCOMPARE(settings.value("recentFiles").toStringList(), paths);
+    QCOMPARE(menu(new BrowserWindow(QString())), paths.mid(0, 20));
+}
+
 QTEST_MAIN(StartupTest)
 #include "tst_startup.moc"
 
@@ -143,9 +199,9 @@ QTEST_MAIN(StartupTest)
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-static QHash<QString, unsigned long> shownWindows()
+static QMultiHash<QString, unsigned long> shownWindows()
 {
-    QHash<QString, unsigned long> shown;
+    QMultiHash<QString, unsigned long> shown;
     Display *display = XOpenDisplay(nullptr);
     ::Window root = 0, parent = 0, *children = nullptr;
     unsigned int count = 0;
@@ -165,4 +221,16 @@ static QHash<QString, unsigned long> shownWindows()
     if (display)
         XCloseDisplay(display);
     return shown;
+}
+
+static void askToClose(unsigned long window)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    XEvent event = {};
+    event.xclient = {ClientMessage, 0, False, display, window, XInternAtom(display, "WM_PROTOCOLS", False), 32, {}};
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XCloseDisplay(display);   // sends what is queued
 }
