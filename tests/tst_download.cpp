@@ -77,11 +77,6 @@ class TestDownload : public QObject
     QString url(const QString &name) const { return server.baseUrl() + "/" + name; }
     QString data(const QString &name) const { return harness::sourceDir() + "/tests/data/resources/download/" + name; }
 
-    void type(const QString &text)
-    {
-        harness::typeLocation(window, text);
-    }
-
     QStringList boxes() const
     {
         QStringList list;
@@ -124,7 +119,7 @@ private slots:
     // Every case starts with a green crate opened from a local file.
     void init()
     {
-        type(data("other.wrl"));
+        harness::typeLocation(window, data("other.wrl"));
         QVERIFY(shows(Qt::green));
         harness::settle(50);
         server.clearLog();
@@ -198,14 +193,14 @@ private slots:
         auto *progress = window->findChild<QProgressBar *>("progress");
         const int stale = progress->value();
         const QString typed = serving == &server ? url(name) : name;
-        type(meanwhile == "password" ? QString(typed).replace("http://", "http://user:secret@") : typed);
+        harness::typeLocation(window, meanwhile == "password" ? QString(typed).replace("http://", "http://user:secret@") : typed);
         QVERIFY(progress->isVisible());
         if (meanwhile == "stop" || meanwhile == "second") {
             // The bar keeps the last download's figures until bytes arrive.
             const int size = QFileInfo(data("slow.wrl")).size();
             QTRY_VERIFY_WITH_TIMEOUT(progress->maximum() == size && progress->value() != stale && progress->value() > 0, 20000);
             QVERIFY(progress->value() < size);
-            meanwhile == "stop" ? window->findChild<QAction *>("actionStop")->trigger() : type(url("plain.wrl"));
+            meanwhile == "stop" ? window->findChild<QAction *>("actionStop")->trigger() : harness::typeLocation(window, url("plain.wrl"));
         }
         QTRY_COMPARE_WITH_TIMEOUT(messages, shown, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(this->boxes(), boxes, 20000);

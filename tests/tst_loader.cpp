@@ -13,8 +13,6 @@
 
 #include <Inventor/nodes/SoSeparator.h>
 
-#include <QComboBox>
-#include <QLineEdit>
 #include <QtTest>
 
 #include <memory>
@@ -27,6 +25,13 @@ const QList<QColor> kRobot{Qt::cyan, Qt::yellow, Qt::magenta, kGreen};
 
 QString data(const QString &name) { return harness::sourceDir() + "/tests/data/resources/" + name; }
 
+// A glowing box wearing the picture at url, seen from distance.
+QByteArray texturedBox(const QByteArray &url, int distance = 6)
+{
+    return "#VRML V2.0 utf8\nViewpoint { position 0 0 " + QByteArray::number(distance) + " }\nShape { appearance Appearance {"
+           " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 } texture ImageTexture { url \"" + url + "\" } }"
+           " geometry Box { } }";
+}
 
 } // namespace
 
@@ -37,9 +42,9 @@ class TestLoader : public QObject
     std::unique_ptr<harness::Scratch> work;
     TestHttpServer server;
     harness::ModalAnswerer answerer;
+    BrowserWindow *window = nullptr;
     Browser *viewer = nullptr;
     Loader *loader = nullptr;
-    QComboBox *combo = nullptr;
 
     QString url(const QString &path) const { return server.baseUrl() + path; }
 
@@ -48,8 +53,7 @@ class TestLoader : public QObject
     bool open(const QString &location)
     {
         SoSeparator *before = Browser::loadedScene();
-        combo->lineEdit()->setText(location);
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, location);
         viewer->setViewing(false);
         return QTest::qWaitFor([&] { return Browser::loadedScene() != before && !loader->pendingRequests(); }, 20000);
     }
@@ -98,11 +102,10 @@ private slots:
         server.addRoute("/gen/slow.wrl", "#VRML V2.0 utf8\n" + QByteArray(200, '#') + "\nShape { geometry Box { } }\n");
         server.addSlow("/gen/slow.wrl", 16, 200);
         Http::stallTimeoutMs = 1500;
-        auto *window = new BrowserWindow(QString());
+        window = new BrowserWindow(QString());
         viewer = window->viewer();
         loader = viewer->resourceLoader();
-        combo = window->findChild<QComboBox *>("location");
-        QVERIFY(loader && combo && combo->lineEdit());
+        QVERIFY(loader);
         QVERIFY(harness::shown(window, QSize(1000, 760)));
     }
 
@@ -307,9 +310,7 @@ private slots:
         if (planted)
             QVERIFY(harness::writeBytes(work->file(file), green));
         texture.replace("@USER@", server.baseUrl().replace("http://", "http://user:secret@"));
-        server.addRoute("/gen/doc.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 6 }\nShape { appearance Appearance {"
-                                        " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
-                                        " texture ImageTexture { url \"" + texture.toUtf8() + "\" } } geometry Box { } }");
+        server.addRoute("/gen/doc.wrl", texturedBox(texture.toUtf8()));
         QVERIFY(open(url("/gen/doc.wrl")));
         QCOMPARE(server.requestLines(), QStringList({"GET /gen/doc.wrl HTTP/1.1", request}).filter(" "));
         QCOMPARE(server.authorizations().value(1), authorization);
@@ -324,12 +325,10 @@ private slots:
     void interruptedDownloads()
     {
         server.addRoute("/gen/late.wrl", "#VRML V2.0 utf8\nInline { url \"" + url("/gen/slow.wrl").toUtf8() + "\" }\n");
-        combo->lineEdit()->setText(url("/gen/late.wrl"));
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, url("/gen/late.wrl"));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/slow.wrl"), 1, 20000);
         SoSeparator *before = Browser::loadedScene();
-        combo->lineEdit()->setText(QUrl::fromLocalFile(data("site/scene.wrl")).toString());
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, QUrl::fromLocalFile(data("site/scene.wrl")).toString());
         QTRY_VERIFY_WITH_TIMEOUT(Browser::loadedScene() != before, 20000);
         QCOMPARE(server.requestCount("/gen/slow.wrl"), 1);
         QVERIFY(loader->pendingRequests() > 0);   // the inline of the last document is still coming
@@ -343,19 +342,15 @@ private slots:
 
         // A mistyped name while a picture is on its way: the scene shown
         // still gets it, and still looks for its names where it did.
-        server.addRoute("/gen/arriving.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 3 }\nShape { appearance Appearance {"
-                                             " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
-                                             " texture ImageTexture { url \"late.png\" } } geometry Box { } }");
+        server.addRoute("/gen/arriving.wrl", texturedBox("late.png", 3));
         server.addRoute("/gen/late.png", harness::readBytes(data("site/img/red.png")));
         server.addSlow("/gen/late.png", 16, 150);
-        combo->lineEdit()->setText(url("/gen/arriving.wrl"));
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, url("/gen/arriving.wrl"));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/late.png"), 1, 20000);
         const int arrivingDepth = loader->baseLocationDepth();
         const QString arrivingTop = loader->topBaseLocation().getString();
         answerer.clear();
-        combo->lineEdit()->setText(QUrl::fromLocalFile(home.file("mistyped.wrl")).toString());
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, QUrl::fromLocalFile(home.file("mistyped.wrl")).toString());
         QTRY_VERIFY_WITH_TIMEOUT(!answerer.boxes.isEmpty(), 20000);
         QVERIFY(loader->pendingRequests() > 0);
         QCOMPARE(loader->baseLocationDepth(), arrivingDepth);
@@ -366,11 +361,9 @@ private slots:
         // Quitting while a picture trickles in leaves no part of it.
         work.reset();
         work.reset(new harness::Scratch);
-        server.addRoute("/gen/quit.wrl", "#VRML V2.0 utf8\nShape { appearance Appearance { texture ImageTexture {"
-                                         " url \"slow.png\" } } geometry Box { } }");
+        server.addRoute("/gen/quit.wrl", texturedBox("slow.png"));
         server.addSlow("/gen/slow.png", 64, 100);
-        combo->lineEdit()->setText(url("/gen/quit.wrl"));
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, url("/gen/quit.wrl"));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/slow.png"), 1, 20000);
         harness::settle(300);
         QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
