@@ -59,6 +59,14 @@ ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent), lastHandled(nul
 
 ModalAnswerer::~ModalAnswerer() = default;
 
+QStringList ModalAnswerer::lines() const
+{
+    QStringList list;
+    for (const Box &box : boxes)
+        list << box.kind + "/" + box.title + "/" + box.text;
+    return list;
+}
+
 void ModalAnswerer::queueInt(int value) { answers.append({Answer::Int, value, QString()}); }
 void ModalAnswerer::queueFile(const QString &path) { answers.append({Answer::File, 0, path}); }
 void ModalAnswerer::queueCancel() { answers.append({Answer::Cancel, 0, QString()}); }

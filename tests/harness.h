@@ -64,6 +64,8 @@ public:
 
     QList<Box> boxes;
     void clear() { boxes.clear(); }
+    // Each box as "kind/title/text".
+    QStringList lines() const;
 
     void queueInt(int value);
     void queueFile(const QString &path);

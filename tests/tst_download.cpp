@@ -53,11 +53,11 @@ QStringList started(const QString &name)
     return {"Downloading " + name + ".", "requestStarted", "finished;status code: 0.", "requestStarted"};
 }
 
-const QString kScheme = "information HTTP: scheme: http";
-const QString kAborted = "information Browser: #1Download failed: Request aborted.";
+const QString kScheme = "information/HTTP/scheme: http";
+const QString kAborted = "information/Browser/#1Download failed: Request aborted.";
 // A document read from memory leaves the viewer no file name to show.
-const QStringList kShown{kScheme, "information BrowserWindow::httpRequestFinished: trying to load file to browser",
-                         "information Viewer: "};
+const QStringList kShown{kScheme, "information/BrowserWindow::httpRequestFinished/trying to load file to browser",
+                         "information/Viewer/"};
 
 } // namespace
 
@@ -76,14 +76,6 @@ class TestDownload : public QObject
 
     QString url(const QString &name) const { return server.baseUrl() + "/" + name; }
     QString data(const QString &name) const { return harness::sourceDir() + "/tests/data/resources/download/" + name; }
-
-    QStringList boxes() const
-    {
-        QStringList list;
-        for (const harness::Box &box : answerer.boxes)
-            list << box.kind + " " + box.title + ": " + box.text;
-        return list;
-    }
 
     bool shows(QColor colour)
     {
@@ -156,7 +148,7 @@ private slots:
                               << (started("plain.wrl.gz") << ok << url("plain.wrl.gz")) << QColor(Qt::red);
         // A page where a model was: refused as a file would be, the scene stays.
         QTest::newRow("web page") << "page.html" << ""
-                                  << QStringList{kShown[0], kShown[1], "warning Application: Cannot load file"}
+                                  << QStringList{kShown[0], kShown[1], "warning/Application/Cannot load file"}
                                   << (started("page.html") << ok) << QColor(Qt::green);
         // Typed with a user and a password, shown without them.
         QTest::newRow("password") << "plain.wrl" << "password" << kShown
@@ -165,7 +157,7 @@ private slots:
         // Ends as a dropped connection does, once nothing has come for a while.
         QTest::newRow("server silent") << "silent.wrl" << "" << QStringList{kScheme}
                                        << (started("silent.wrl") << ok) << QColor(Qt::green);
-        QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information HTTP: #2Download failed: Not Found.", kAborted}
+        QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information/HTTP/#2Download failed: Not Found.", kAborted}
                                    << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
         QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}
                               << (started("slow.wrl") << "Download canceled." << ok) << QColor(Qt::green);
@@ -203,10 +195,10 @@ private slots:
             meanwhile == "stop" ? window->findChild<QAction *>("actionStop")->trigger() : harness::typeLocation(window, url("plain.wrl"));
         }
         QTRY_COMPARE_WITH_TIMEOUT(messages, shown, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(this->boxes(), boxes, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.lines(), boxes, 20000);
         harness::settle(300); // and nothing more comes
         QCOMPARE(messages, shown);
-        QCOMPARE(this->boxes(), boxes);
+        QCOMPARE(answerer.lines(), boxes);
         const QString file = name.section('/', -1).section('?', 0, 0);
         const QStringList requests{"GET /" + file + " HTTP/1.1", "GET /plain.wrl HTTP/1.1"};
         QCOMPARE(serving->requestLines(), requests.mid(0, meanwhile == "second" ? 2 : 1));
