@@ -2,7 +2,11 @@
 // scene names by URL. They are looked for relative to a stack of base
 // locations, read at once from local files, downloaded over HTTP into the
 // working directory (where they stay and serve later requests), and links
-// are followed when the user clicks what they hold.
+// are followed when the user clicks what they hold. Then documents typed
+// into the location field as http URLs: the boxes and status messages the
+// window shows while it fetches them, what goes over the wire, and what is
+// shown when the download ends, fails, is stopped or is overtaken by
+// another one.
 
 #include "harness.h"
 #include "httpserver.h"
@@ -13,9 +17,17 @@
 
 #include <Inventor/nodes/SoSeparator.h>
 
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,20 +45,57 @@ QByteArray texturedBox(const QByteArray &url, int distance = 6)
            " geometry Box { } }";
 }
 
+// Port 80 belongs to the machine. In a network of the suite's own, with only
+// its loopback up, a server of ours can take it; making one takes root.
+bool ownNetwork()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    ifreq loopback = {};
+    strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
+    if (fd >= 0)
+        close(fd);
+    return up;
+}
+
+// What the status bar says while a download starts: setting the host is a
+// request of its own, before the GET begins.
+QStringList started(const QString &name)
+{
+    return {"Downloading " + name + ".", "requestStarted", "finished;status code: 0.", "requestStarted"};
+}
+
+const QString kScheme = "information/HTTP/scheme: http";
+const QString kAborted = "information/Browser/#1Download failed: Request aborted.";
+// A document read from memory leaves the viewer no file name to show.
+const QStringList kShown{kScheme, "information/BrowserWindow::httpRequestFinished/trying to load file to browser",
+                         "information/Viewer/"};
+
 } // namespace
 
 class TestLoader : public QObject
 {
     Q_OBJECT
+    // Sockets belong to the network they were made in, so the suite moves
+    // into its own before it makes any.
+    const bool isolated = ownNetwork();
     harness::Scratch home;
     std::unique_ptr<harness::Scratch> work;
     TestHttpServer server;
+    TestHttpServer pages; // of the typed documents
+    std::unique_ptr<TestHttpServer> standardPort; // on 80, where the suite is isolated
+    QStringList messages; // shown in the status bar; the bar going blank is none
     harness::ModalAnswerer answerer;
     BrowserWindow *window = nullptr;
     Browser *viewer = nullptr;
     Loader *loader = nullptr;
 
     QString url(const QString &path) const { return server.baseUrl() + path; }
+    QString pageUrl(const QString &name) const { return pages.baseUrl() + "/" + name; }
 
     // Typed and Return pressed; true once the document is shown and what it
     // names has come.
@@ -88,8 +137,17 @@ class TestLoader : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid() && server.isListening());
+        QVERIFY(home.isValid() && server.isListening() && pages.isListening());
         server.setRoot(data(""));
+        pages.setRoot(data("download"));
+        pages.addSlow("/slow.wrl", 256, 50);
+        // Answers, then never sends a byte of the body.
+        pages.addSlow("/silent.wrl", 1, 3600 * 1000);
+        if (isolated) {
+            standardPort.reset(new TestHttpServer(80));
+            QVERIFY(standardPort->isListening());
+            standardPort->setRoot(data("download"));
+        }
         server.addDrop("/gen/cut.png", 20);
         // Names a scene must not get written into the working directory.
         server.addRoute("/gen/.profile", "echo planted\n");
@@ -106,6 +164,10 @@ private slots:
         viewer = window->viewer();
         loader = viewer->resourceLoader();
         QVERIFY(loader);
+        connect(window->statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+            if (!message.isEmpty())
+                messages << message;
+        });
         QVERIFY(harness::shown(window, QSize(1000, 760)));
     }
 
@@ -116,8 +178,14 @@ private slots:
         work.reset();
         work.reset(new harness::Scratch);
         server.clearLog();
+        answerer.clear();
     }
-    void cleanup() { QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000); }
+    // No download of this case may report into the next one.
+    void cleanup()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pages.openConnections(), 0, 20000);
+    }
 
     void baseLocations_data()
     {
@@ -411,6 +479,99 @@ private slots:
         QVERIFY(shows(target.isValid() ? target : kBlue));
         // The target is shown as it is, not taken in as a document.
         QCOMPARE(Browser::loadedScene(), scene);
+    }
+
+    void downloads_data()
+    {
+        // The document typed (a name on the test server, or a whole URL),
+        // what the user does once its body is coming (Stop, or open plain.wrl
+        // too; "password": the URL is typed with user information), the boxes
+        // and status messages in order, and the colour of the scene shown in
+        // the end (green: the one shown before stays).
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QColor>("colour");
+        const QString ok = "finished;status code: 200.";
+        QTest::newRow("plain") << "plain.wrl" << "" << kShown << (started("plain.wrl") << ok << pageUrl("plain.wrl"))
+                               << QColor(Qt::red);
+        // Only the path goes into the request line.
+        QTest::newRow("query") << "plain.wrl?lod=2" << "" << kShown
+                               << (started("plain.wrl?lod=2") << ok << pageUrl("plain.wrl?lod=2")) << QColor(Qt::red);
+        // A whole URL without a port: served on 80, by a server of its own.
+        QTest::newRow("without a port") << "http://127.0.0.1/plain.wrl" << "" << kShown
+                                        << (started("plain.wrl") << ok << "http://127.0.0.1/plain.wrl") << QColor(Qt::red);
+        // Compressed, as servers keep large models.
+        QTest::newRow("gzip") << "plain.wrl.gz" << "" << kShown
+                              << (started("plain.wrl.gz") << ok << pageUrl("plain.wrl.gz")) << QColor(Qt::red);
+        // A page where a model was: refused as a file would be, the scene stays.
+        QTest::newRow("web page") << "page.html" << ""
+                                  << QStringList{kShown[0], kShown[1], "warning/Application/Cannot load file"}
+                                  << (started("page.html") << ok) << QColor(Qt::green);
+        // Typed with a user and a password, shown without them.
+        QTest::newRow("password") << "plain.wrl" << "password" << kShown
+                                  << (started("plain.wrl") << "finished;status code: 0." << "requestStarted" << ok
+                                      << pageUrl("plain.wrl")) << QColor(Qt::red);
+        // Ends as a dropped connection does, once nothing has come for a while.
+        QTest::newRow("server silent") << "silent.wrl" << "" << QStringList{kScheme}
+                                       << (started("silent.wrl") << ok) << QColor(Qt::green);
+        QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information/HTTP/#2Download failed: Not Found.", kAborted}
+                                   << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
+        QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}
+                              << (started("slow.wrl") << "Download canceled." << ok) << QColor(Qt::green);
+        // The first one's end is not the download the window waits for.
+        QTest::newRow("second while first runs")
+            << "slow.wrl" << "second" << QStringList{kScheme} + kShown
+            << (started("slow.wrl") + started("plain.wrl") << ok << pageUrl("plain.wrl") << ok) << QColor(Qt::red);
+    }
+
+    void downloads()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, meanwhile);
+        QFETCH(QStringList, boxes);
+        QFETCH(QStringList, shown);
+        QFETCH(QColor, colour);
+        // Every case starts with a green crate opened from a local file.
+        harness::typeLocation(window, data("download/other.wrl"));
+        QVERIFY(shows(Qt::green));
+        harness::settle(50);
+        pages.clearLog();
+        answerer.clear();
+        messages.clear();
+        TestHttpServer *serving = &pages;
+        if (name.startsWith("http:")) {
+            if (!standardPort)
+                QSKIP("Port 80 needs a network of the suite's own, which only root can make");
+            serving = standardPort.get();
+        }
+        SoSeparator *before = Browser::loadedScene();
+        const QString title = window->windowHandle()->title();
+        auto *progress = window->findChild<QProgressBar *>("progress");
+        const int stale = progress->value();
+        const QString typed = serving == &pages ? pageUrl(name) : name;
+        harness::typeLocation(window, meanwhile == "password" ? QString(typed).replace("http://", "http://user:secret@") : typed);
+        QVERIFY(progress->isVisible());
+        if (meanwhile == "stop" || meanwhile == "second") {
+            // The bar keeps the last download's figures until bytes arrive.
+            const int size = QFileInfo(data("download/slow.wrl")).size();
+            QTRY_VERIFY_WITH_TIMEOUT(progress->maximum() == size && progress->value() != stale && progress->value() > 0, 20000);
+            QVERIFY(progress->value() < size);
+            meanwhile == "stop" ? window->findChild<QAction *>("actionStop")->trigger() : harness::typeLocation(window, pageUrl("plain.wrl"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(messages, shown, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.lines(), boxes, 20000);
+        harness::settle(300); // and nothing more comes
+        QCOMPARE(messages, shown);
+        QCOMPARE(answerer.lines(), boxes);
+        const QString file = name.section('/', -1).section('?', 0, 0);
+        const QStringList requests{"GET /" + file + " HTTP/1.1", "GET /plain.wrl HTTP/1.1"};
+        QCOMPARE(serving->requestLines(), requests.mid(0, meanwhile == "second" ? 2 : 1));
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(Browser::loadedScene() != before, colour == Qt::red);
+        QVERIFY(shows(colour));
+        QCOMPARE(window->windowHandle()->title(), colour == Qt::red ? "http: - Browser" : title);
     }
 };
 
