@@ -73,13 +73,9 @@ void ModalAnswerer::queueCancel() { answers.append({Answer::Cancel, 0, QString()
 
 static QString kindOf(QMessageBox *box)
 {
-    switch (box->icon()) {
-    case QMessageBox::Critical: return "critical";
-    case QMessageBox::Warning: return "warning";
-    case QMessageBox::Information: return "information";
-    case QMessageBox::Question: return "question";
-    default: return "about";
-    }
+    static const QHash<int, QString> kinds{{QMessageBox::Critical, "critical"}, {QMessageBox::Warning, "warning"},
+                                           {QMessageBox::Information, "information"}, {QMessageBox::Question, "question"}};
+    return kinds.value(box->icon(), "about");
 }
 
 void ModalAnswerer::poll()
@@ -94,15 +90,9 @@ void ModalAnswerer::poll()
 
     if (QMessageBox *box = qobject_cast<QMessageBox *>(modal)) {
         boxes.append({kindOf(box), box->windowTitle(), box->text()});
-        QAbstractButton *button = box->defaultButton();
-        if (!button)
-            button = box->button(QMessageBox::Ok);
-        if (!button && !box->buttons().isEmpty())
-            button = box->buttons().first();
-        if (button)
-            button->click();
-        else
-            box->accept();
+        QAbstractButton *button = box->defaultButton() ? box->defaultButton() : box->button(QMessageBox::Ok);
+        button = button ? button : box->buttons().value(0);
+        button ? button->click() : box->accept();
         return;
     }
     Answer answer{Answer::Cancel, 0, QString()};

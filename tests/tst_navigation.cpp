@@ -238,7 +238,6 @@ private slots:
                                 << "Orientation = 25.816°, 23.532°, -5.4659°" << QColor();
         // A viewpoint without a position stands at 0 0 10.
         QTest::newRow("corpus 1.") << corpus << 0 << "1." << QVector3D(0, 0, 10) << QVector4D(0, 0, 1, 0) << "" << QColor();
-        QTest::newRow("corpus 2.") << corpus << 1 << "2." << QVector3D(0, 0, 20) << QVector4D(0, 0, 1, 0) << "" << QColor();
         QTest::newRow("inside an inline") << data("inlined.wrl") << 0 << "Inside an inline" << QVector3D(2, 1, 8)
                                           << QVector4D(0, 1, 0, 0.25f) << "" << QColor();
         // Where the Transforms above put them.
