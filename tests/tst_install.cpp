@@ -28,22 +28,14 @@ struct Result
 Result run(const QString &program, const QStringList &args, const QString &dir = QString(),
            const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
+    QProcess process;   // killed, if still running, as it goes
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setProcessEnvironment(env);
-    if (!dir.isEmpty())
-        process.setWorkingDirectory(dir);
+    process.setWorkingDirectory(dir);
     process.start(program, args);
-    Result result;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        result.output = program + " did not finish";
-        return result;
-    }
-    result.output = QString::fromLocal8Bit(process.readAll());
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return result;
+    if (!process.waitForFinished(120000))
+        return {-1, program + " did not finish"};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
 }
 
 // A thumbnail in which the sample's texture, a red and white checkerboard
@@ -145,15 +137,11 @@ private slots:
         // glob wins, so a .wrl.gz is VRML and not just gzip.
         check = run("update-mime-database", {usr + "/share/mime"});
         QVERIFY2(check.code == 0, qPrintable(check.output));
-        QFile globs(usr + "/share/mime/globs2");
-        QVERIFY(globs.open(QIODevice::ReadOnly));
-        const QString table = QString::fromUtf8(globs.readAll());
+        const QByteArray table = harness::readBytes(usr + "/share/mime/globs2");
         for (const char *line : {":model/vrml:*.wrl\n", ":model/x-vrml-compressed:*.wrz\n",
                                  ":model/x-vrml-compressed:*.wrl.gz\n"})
             QVERIFY2(table.contains(line), line);
-        QFile aliases(usr + "/share/mime/aliases");
-        QVERIFY(aliases.open(QIODevice::ReadOnly));
-        QVERIFY(aliases.readAll().contains("x-world/x-vrml model/vrml\n"));
+        QVERIFY(harness::readBytes(usr + "/share/mime/aliases").contains("x-world/x-vrml model/vrml\n"));
     }
 
     void thumbnailsCorpus_data()
