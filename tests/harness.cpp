@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QTest>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSpinBox>
 #include <QtEndian>
 
 namespace harness {
@@ -56,8 +54,6 @@ ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent), lastHandled(nul
     connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     timer.start(5);
 }
-
-ModalAnswerer::~ModalAnswerer() = default;
 
 QStringList ModalAnswerer::lines() const
 {

@@ -60,7 +60,6 @@ class ModalAnswerer : public QObject
     Q_OBJECT
 public:
     explicit ModalAnswerer(QObject *parent = nullptr);
-    ~ModalAnswerer() override;
 
     QList<Box> boxes;
     void clear() { boxes.clear(); }
