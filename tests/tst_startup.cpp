@@ -1,12 +1,12 @@
 // Start-up of Quelvin: the real program started as a user starts it (its
-// standard output, logs, exit status and what its window shows), the kinds
-// of box through which it reports; the main window's form as the user meets
-// it, every command with its text, shortcut, state, place and slot, found by
-// object name on real windows (the rotation controls are left to the
-// navigation suite, which turns them); and what the main window keeps
-// between runs: its place, its size and the recent-file list, of which the
-// File menu shows twenty. The restart is of the real program, closed as a
-// window manager's close button would.
+// standard output, logs, exit status and what its window shows); the main
+// window's form as the user meets it, every command with its text,
+// shortcut, state, place and slot, found by object name on real windows
+// (the rotation controls are left to the navigation suite, which turns
+// them); and what the main window keeps between runs: its place, its size
+// and the recent-file list, of which the File menu shows twenty. The
+// restart is of the real program, closed as a window manager's close
+// button would.
 
 #include "harness.h"
 #include "quelvin_viewer.h"
@@ -79,7 +79,6 @@ private slots:
     void startsWithoutFile();
     void blockedLogEndsProcess_data();
     void blockedLogEndsProcess();
-    void msgBoxKinds();
     void actions();
     void shortcuts();
     void about();
@@ -141,20 +140,6 @@ void StartupTest::blockedLogEndsProcess()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 134);
     QCOMPARE(shown, QStringList());
-}
-
-void StartupTest::msgBoxKinds()
-{
-    answerer.clear();
-    // Shown as given: no rich-text or translation fiddling with the text.
-    const QString text = QStringLiteral("Message <b> & more\nsecond line");
-    for (int severity : {0, 1, 2, 7, -1})
-        BrowserWindow::msgBox(severity, QString::number(severity), text);
-    QStringList shown;
-    for (const harness::Box &box : answerer.boxes)
-        shown << box.kind + " " + box.title + (box.text == text ? "" : " altered: " + box.text);
-    QCOMPARE(shown, (QStringList{"critical 0", "warning 1", "information 2", "information 7",
-                                 "information -1"}));
 }
 
 void StartupTest::actions()
