@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QTest>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSpinBox>
 #include <QtEndian>
 
 namespace harness {
@@ -32,8 +30,8 @@ QString programPath() { return QStringLiteral(QUELVIN_BINARY); }
 Scratch::Scratch() : previousDir(QDir::currentPath())
 {
     QDir::setCurrent(dir.path());
-    QDir().mkpath(settingsDir());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir());
+    QDir().mkpath(file(".config"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, file(".config"));
 }
 
 Scratch::~Scratch()
@@ -41,15 +39,10 @@ Scratch::~Scratch()
     QDir::setCurrent(previousDir);
 }
 
-QString Scratch::settingsDir() const
-{
-    return dir.path() + "/.config";
-}
-
 QProcessEnvironment Scratch::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", settingsDir());
+    env.insert("XDG_CONFIG_HOME", file(".config"));
     env.insert("HOME", dir.path());
     return env;
 }
@@ -62,13 +55,11 @@ ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent), lastHandled(nul
     timer.start(5);
 }
 
-ModalAnswerer::~ModalAnswerer() = default;
-
-QStringList ModalAnswerer::texts() const
+QStringList ModalAnswerer::lines() const
 {
     QStringList list;
     for (const Box &box : boxes)
-        list << box.text;
+        list << box.kind + "/" + box.title + "/" + box.text;
     return list;
 }
 
@@ -78,13 +69,9 @@ void ModalAnswerer::queueCancel() { answers.append({Answer::Cancel, 0, QString()
 
 static QString kindOf(QMessageBox *box)
 {
-    switch (box->icon()) {
-    case QMessageBox::Critical: return "critical";
-    case QMessageBox::Warning: return "warning";
-    case QMessageBox::Information: return "information";
-    case QMessageBox::Question: return "question";
-    default: return "about";
-    }
+    static const QHash<int, QString> kinds{{QMessageBox::Critical, "critical"}, {QMessageBox::Warning, "warning"},
+                                           {QMessageBox::Information, "information"}, {QMessageBox::Question, "question"}};
+    return kinds.value(box->icon(), "about");
 }
 
 void ModalAnswerer::poll()
@@ -99,15 +86,9 @@ void ModalAnswerer::poll()
 
     if (QMessageBox *box = qobject_cast<QMessageBox *>(modal)) {
         boxes.append({kindOf(box), box->windowTitle(), box->text()});
-        QAbstractButton *button = box->defaultButton();
-        if (!button)
-            button = box->button(QMessageBox::Ok);
-        if (!button && !box->buttons().isEmpty())
-            button = box->buttons().first();
-        if (button)
-            button->click();
-        else
-            box->accept();
+        QAbstractButton *button = box->defaultButton() ? box->defaultButton() : box->button(QMessageBox::Ok);
+        button = button ? button : box->buttons().value(0);
+        button ? button->click() : box->accept();
         return;
     }
     Answer answer{Answer::Cancel, 0, QString()};
@@ -226,69 +207,22 @@ bool matchesBaseline(const QImage &actual, const QString &name, int tolerance, d
 
 QImage readSgi(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QImage();
-    const QByteArray data = file.readAll();
-    if (data.size() < 512)
-        return QImage();
+    const QByteArray data = readBytes(path);
     const uchar *p = reinterpret_cast<const uchar *>(data.constData());
-    if (qFromBigEndian<quint16>(p) != 474)
+    // Coin writes a byte a channel, verbatim (storage 0), never run-length encoded.
+    if (data.size() < 512 || qFromBigEndian<quint16>(p) != 474 || p[2] != 0 || p[3] != 1)
         return QImage();
-    const int storage = p[2];
-    const int bpc = p[3];
-    const int width = qFromBigEndian<quint16>(p + 6);
-    const int height = qFromBigEndian<quint16>(p + 8);
-    const int channels = qFromBigEndian<quint16>(p + 10);
-    if (bpc != 1 || width <= 0 || height <= 0 || channels < 1)
+    const int width = qFromBigEndian<quint16>(p + 6), height = qFromBigEndian<quint16>(p + 8);
+    const int channels = qFromBigEndian<quint16>(p + 10), plane = width * height;
+    if (plane <= 0 || channels < 1 || data.size() < 512 + plane * channels)
         return QImage();
-    QVector<QByteArray> planes(channels, QByteArray(width * height, '\0'));
-    if (storage == 0) {
-        if (data.size() < 512 + width * height * channels)
-            return QImage();
-        for (int c = 0; c < channels; ++c)
-            planes[c] = data.mid(512 + c * width * height, width * height);
-    } else {
-        const uchar *starts = p + 512;
-        const uchar *lengths = starts + 4 * height * channels;
-        for (int c = 0; c < channels; ++c) {
-            for (int row = 0; row < height; ++row) {
-                int offset = int(qFromBigEndian<quint32>(starts + 4 * (c * height + row)));
-                const int length = int(qFromBigEndian<quint32>(lengths + 4 * (c * height + row)));
-                if (offset < 0 || offset + length > data.size())
-                    return QImage();
-                uchar *out = reinterpret_cast<uchar *>(planes[c].data()) + row * width;
-                int x = 0;
-                const int end = offset + length;
-                while (offset < end && x <= width) {
-                    const uchar control = p[offset++];
-                    int count = control & 0x7f;
-                    if (count == 0)
-                        break;
-                    if (control & 0x80) {
-                        while (count-- && x < width && offset < end)
-                            out[x++] = p[offset++];
-                    } else {
-                        const uchar value = offset < end ? p[offset++] : 0;
-                        while (count-- && x < width)
-                            out[x++] = value;
-                    }
-                }
-            }
-        }
-    }
-    // SGI rows run bottom to top.
+    // One plane a channel, its rows bottom to top.
     QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        const int row = height - 1 - y;
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const int i = row * width + x;
-            const int r = uchar(planes[0][i]);
-            const int g = channels > 1 ? uchar(planes[1][i]) : r;
-            const int b = channels > 2 ? uchar(planes[2][i]) : r;
-            image.setPixel(x, y, qRgb(r, g, b));
+            const uchar *at = p + 512 + (height - 1 - y) * width + x;
+            image.setPixel(x, y, qRgb(at[0], at[channels > 1 ? plane : 0], at[channels > 2 ? 2 * plane : 0]));
         }
-    }
     return image;
 }
 

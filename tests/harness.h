@@ -35,7 +35,6 @@ public:
     bool isValid() const { return dir.isValid(); }
     QString path() const { return dir.path(); }
     QString file(const QString &name) const { return dir.filePath(name); }
-    QString settingsDir() const;
     // For the real program started with QProcess: same settings store.
     QProcessEnvironment environment() const;
 
@@ -61,11 +60,11 @@ class ModalAnswerer : public QObject
     Q_OBJECT
 public:
     explicit ModalAnswerer(QObject *parent = nullptr);
-    ~ModalAnswerer() override;
 
     QList<Box> boxes;
     void clear() { boxes.clear(); }
-    QStringList texts() const;
+    // Each box as "kind/title/text".
+    QStringList lines() const;
 
     void queueInt(int value);
     void queueFile(const QString &path);
@@ -109,7 +108,7 @@ bool imagesMatch(const QImage &actual, const QImage &reference, int tolerance,
 // from actual instead (review the picture before committing it).
 bool matchesBaseline(const QImage &actual, const QString &name, int tolerance, double allowedFraction);
 
-// Reads an SGI RGB image as Coin writes it (verbatim or run-length encoded).
+// Reads an SGI RGB image as Coin writes it.
 QImage readSgi(const QString &path);
 
 // Types text into the toolbar's location field and presses Return on the

@@ -10,21 +10,13 @@
 
 namespace {
 
-QString pathOf(const QString &target)
-{
-    return target.section(QLatin1Char('?'), 0, 0);
-}
-
 QByteArray statusHead(int status, const QByteArray &contentType, qint64 length)
 {
-    static const QHash<int, QByteArray> reasons{{200, "OK"}, {204, "No Content"}, {302, "Found"},
-                                                {304, "Not Modified"}, {401, "Unauthorized"},
-                                                {404, "Not Found"}, {500, "Internal Server Error"}};
-    // Without a challenge the client would not take a 401 for one.
-    const QByteArray challenge = status == 401 ? "WWW-Authenticate: Basic realm=\"test\"\r\n" : "";
+    static const QHash<int, QByteArray> reasons{
+        {200, "OK"}, {204, "No Content"}, {302, "Found"}, {304, "Not Modified"}, {404, "Not Found"}};
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasons.value(status, "Status")
         + "\r\nContent-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(length)
-        + "\r\nConnection: close\r\n" + challenge;
+        + "\r\nConnection: close\r\n";
 }
 
 // Filler for misbehaving paths that have nothing else to serve.
@@ -93,7 +85,7 @@ void TestHttpServer::onReadyRead(QTcpSocket *socket)
             authorization = line.mid(line.indexOf(':') + 1).trimmed();
     }
     m_requestLines.append(QString::fromLatin1(lines.value(0).trimmed()));
-    m_paths.append(pathOf(m_requestLines.last().section(QLatin1Char(' '), 1, 1)));
+    m_paths.append(m_requestLines.last().section(QLatin1Char(' '), 1, 1).section(QLatin1Char('?'), 0, 0));
     m_authorizations.append(authorization);
     answer(socket, m_paths.last());
 }

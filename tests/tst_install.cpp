@@ -28,41 +28,28 @@ struct Result
 Result run(const QString &program, const QStringList &args, const QString &dir = QString(),
            const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
+    QProcess process;   // killed, if still running, as it goes
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setProcessEnvironment(env);
-    if (!dir.isEmpty())
-        process.setWorkingDirectory(dir);
+    process.setWorkingDirectory(dir);
     process.start(program, args);
-    Result result;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        result.output = program + " did not finish";
-        return result;
-    }
-    result.output = QString::fromLocal8Bit(process.readAll());
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return result;
+    if (!process.waitForFinished(120000))
+        return {-1, program + " did not finish"};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
 }
 
-// The sample textures are a red and white checkerboard on a white box.
-int redPixels(const QImage &image)
+// A thumbnail in which the sample's texture, a red and white checkerboard
+// on a white box, shows.
+bool checkered(const QString &png, int size)
 {
+    const QImage image(png);
     int red = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
             red += c.red() > 140 && c.green() < 90 && c.blue() < 90;
         }
-    return red;
-}
-
-// A thumbnail in which the checkerboard shows.
-bool checkered(const QString &png, int size)
-{
-    const QImage image(png);
-    return image.size() == QSize(size, size) && redPixels(image) > size * size / 5;
+    return image.size() == QSize(size, size) && red > size * size / 5;
 }
 
 QStringList filesUnder(const QString &dir)
@@ -100,13 +87,10 @@ private slots:
         QVERIFY(QDir(samples.path()).mkdir("textures"));
         QVERIFY(QFile::copy(harness::sourceDir() + "/examples/textures/checker.png",
                             samples.path() + "/textures/checker.png"));
-        QFile scene(samples.path() + "/box.wrl");
-        QVERIFY(scene.open(QIODevice::WriteOnly));
-        scene.write("#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\n"
-                    "Shape { appearance Appearance { material Material { diffuseColor 1 1 1 }\n"
-                    "  texture ImageTexture { url \"textures/checker.png\" } }\n"
-                    "  geometry Box { size 2 2 2 } }\n");
-        scene.close();
+        QVERIFY(harness::writeBytes(samples.path() + "/box.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\n"
+                                    "Shape { appearance Appearance { material Material { diffuseColor 1 1 1 }\n"
+                                    "  texture ImageTexture { url \"textures/checker.png\" } }\n"
+                                    "  geometry Box { size 2 2 2 } }\n"));
         QCOMPARE(run("sh", {"-c", "gzip -c box.wrl > box.wrz && grep -v Viewpoint box.wrl > whole.wrl"},
                      samples.path()).code, 0);
     }
@@ -153,15 +137,11 @@ private slots:
         // glob wins, so a .wrl.gz is VRML and not just gzip.
         check = run("update-mime-database", {usr + "/share/mime"});
         QVERIFY2(check.code == 0, qPrintable(check.output));
-        QFile globs(usr + "/share/mime/globs2");
-        QVERIFY(globs.open(QIODevice::ReadOnly));
-        const QString table = QString::fromUtf8(globs.readAll());
+        const QByteArray table = harness::readBytes(usr + "/share/mime/globs2");
         for (const char *line : {":model/vrml:*.wrl\n", ":model/x-vrml-compressed:*.wrz\n",
                                  ":model/x-vrml-compressed:*.wrl.gz\n"})
             QVERIFY2(table.contains(line), line);
-        QFile aliases(usr + "/share/mime/aliases");
-        QVERIFY(aliases.open(QIODevice::ReadOnly));
-        QVERIFY(aliases.readAll().contains("x-world/x-vrml model/vrml\n"));
+        QVERIFY(harness::readBytes(usr + "/share/mime/aliases").contains("x-world/x-vrml model/vrml\n"));
     }
 
     void thumbnailsCorpus_data()
@@ -203,13 +183,11 @@ private slots:
         QVERIFY(server.isListening());
         server.setRoot(samples.path());
         QTemporaryDir dir;
-        QFile scene(dir.path() + "/linked.wrl");
-        QVERIFY(scene.open(QIODevice::WriteOnly));
-        scene.write(("#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\nInline { url \"" + server.baseUrl() + "/box.wrl\" }\n"
-                     "Shape { appearance Appearance { texture ImageTexture { url [ \"" + server.baseUrl()
-                     + "/textures/checker.png\" \"" + samples.path() + "/textures/checker.png\" ] } }\n"
-                     "  geometry Box { size 2 2 2 } }\n").toUtf8());
-        scene.close();
+        QVERIFY(harness::writeBytes(dir.path() + "/linked.wrl",
+                                    ("#VRML V2.0 utf8\nViewpoint { position 0 0 2.6 }\nInline { url \"" + server.baseUrl()
+                                     + "/box.wrl\" }\nShape { appearance Appearance { texture ImageTexture { url [ \""
+                                     + server.baseUrl() + "/textures/checker.png\" \"" + samples.path()
+                                     + "/textures/checker.png\" ] } }\n  geometry Box { size 2 2 2 } }\n").toUtf8()));
         const Result result = thumbnail(dir.path() + "/linked.wrl", dir.path());
         QVERIFY2(result.code == 0, qPrintable(result.output));
         QVERIFY(!checkered(dir.path() + "/out.png", 128));
@@ -248,11 +226,8 @@ private slots:
             QCOMPARE(mkfifo(QFile::encodeName(input).constData(), 0600), 0);
         else if (name == "folder.wrl")
             QVERIFY(QDir(dir.path()).mkdir(name));
-        else if (!name.isEmpty()) {
-            QFile file(input);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
+        else if (!name.isEmpty())
+            QVERIFY(harness::writeBytes(input, content));
         const QStringList before = filesUnder(dir.path());
         const Result result = thumbnail(input, dir.path(), env.isEmpty() ? QStringList() : QStringList{env});
         QVERIFY2(result.code > 0, qPrintable(result.output));

@@ -2,7 +2,11 @@
 // scene names by URL. They are looked for relative to a stack of base
 // locations, read at once from local files, downloaded over HTTP into the
 // working directory (where they stay and serve later requests), and links
-// are followed when the user clicks what they hold.
+// are followed when the user clicks what they hold. Then documents typed
+// into the location field as http URLs: the boxes and status messages the
+// window shows while it fetches them, what goes over the wire, and what is
+// shown when the download ends, fails, is stopped or is overtaken by
+// another one.
 
 #include "harness.h"
 #include "httpserver.h"
@@ -13,11 +17,17 @@
 
 #include <Inventor/nodes/SoSeparator.h>
 
-#include <QComboBox>
-#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,41 +37,84 @@ const QList<QColor> kRobot{Qt::cyan, Qt::yellow, Qt::magenta, kGreen};
 
 QString data(const QString &name) { return harness::sourceDir() + "/tests/data/resources/" + name; }
 
+// A glowing box wearing the picture at url, seen from distance.
+QByteArray texturedBox(const QByteArray &url, int distance = 6)
+{
+    return "#VRML V2.0 utf8\nViewpoint { position 0 0 " + QByteArray::number(distance) + " }\nShape { appearance Appearance {"
+           " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 } texture ImageTexture { url \"" + url + "\" } }"
+           " geometry Box { } }";
+}
+
+// Port 80 belongs to the machine. In a network of the suite's own, with only
+// its loopback up, a server of ours can take it; making one takes root.
+bool ownNetwork()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    ifreq loopback = {};
+    strncpy(loopback.ifr_name, "lo", IFNAMSIZ - 1);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
+    if (fd >= 0)
+        close(fd);
+    return up;
+}
+
+// What the status bar says while a download starts: setting the host is a
+// request of its own, before the GET begins.
+QStringList started(const QString &name)
+{
+    return {"Downloading " + name + ".", "requestStarted", "finished;status code: 0.", "requestStarted"};
+}
+
+const QString kScheme = "information/HTTP/scheme: http";
+const QString kAborted = "information/Browser/#1Download failed: Request aborted.";
+// A document read from memory leaves the viewer no file name to show.
+const QStringList kShown{kScheme, "information/BrowserWindow::httpRequestFinished/trying to load file to browser",
+                         "information/Viewer/"};
 
 } // namespace
 
 class TestLoader : public QObject
 {
     Q_OBJECT
+    // Sockets belong to the network they were made in, so the suite moves
+    // into its own before it makes any.
+    const bool isolated = ownNetwork();
     harness::Scratch home;
     std::unique_ptr<harness::Scratch> work;
     TestHttpServer server;
+    TestHttpServer pages; // of the typed documents
+    std::unique_ptr<TestHttpServer> standardPort; // on 80, where the suite is isolated
+    QStringList messages; // shown in the status bar; the bar going blank is none
     harness::ModalAnswerer answerer;
+    BrowserWindow *window = nullptr;
     Browser *viewer = nullptr;
     Loader *loader = nullptr;
-    QComboBox *combo = nullptr;
 
     QString url(const QString &path) const { return server.baseUrl() + path; }
+    QString pageUrl(const QString &name) const { return pages.baseUrl() + "/" + name; }
 
     // Typed and Return pressed; true once the document is shown and what it
     // names has come.
     bool open(const QString &location)
     {
         SoSeparator *before = Browser::loadedScene();
-        combo->lineEdit()->setText(location);
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, location);
         viewer->setViewing(false);
         return QTest::qWaitFor([&] { return Browser::loadedScene() != before && !loader->pendingRequests(); }, 20000);
     }
 
-    // Whether the frame has (or lacks) a visible area of the colour.
-    bool shows(QColor colour, bool present = true)
+    // Whether the frame has a visible area of the colour.
+    bool shows(QColor colour)
     {
         const QImage image = harness::grabViewer(viewer);
-        const double share = harness::fractionNear(image, image.rect(), colour, 40);
-        if (!(present ? share > 0.02 : share < 0.001))
-            harness::keepImage(image, QTest::currentTestFunction() + colour.name() + "-actual");
-        return present ? share > 0.02 : share < 0.001;
+        if (harness::fractionNear(image, image.rect(), colour, 40) > 0.02)
+            return true;
+        harness::keepImage(image, QTest::currentTestFunction() + colour.name() + "-actual");
+        return false;
     }
 
     // A drag in viewing mode turns what is shown, whatever camera the scene
@@ -84,8 +137,17 @@ class TestLoader : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid() && server.isListening());
+        QVERIFY(home.isValid() && server.isListening() && pages.isListening());
         server.setRoot(data(""));
+        pages.setRoot(data("download"));
+        pages.addSlow("/slow.wrl", 256, 50);
+        // Answers, then never sends a byte of the body.
+        pages.addSlow("/silent.wrl", 1, 3600 * 1000);
+        if (isolated) {
+            standardPort.reset(new TestHttpServer(80));
+            QVERIFY(standardPort->isListening());
+            standardPort->setRoot(data("download"));
+        }
         server.addDrop("/gen/cut.png", 20);
         // Names a scene must not get written into the working directory.
         server.addRoute("/gen/.profile", "echo planted\n");
@@ -98,11 +160,14 @@ private slots:
         server.addRoute("/gen/slow.wrl", "#VRML V2.0 utf8\n" + QByteArray(200, '#') + "\nShape { geometry Box { } }\n");
         server.addSlow("/gen/slow.wrl", 16, 200);
         Http::stallTimeoutMs = 1500;
-        auto *window = new BrowserWindow(QString());
+        window = new BrowserWindow(QString());
         viewer = window->viewer();
         loader = viewer->resourceLoader();
-        combo = window->findChild<QComboBox *>("location");
-        QVERIFY(loader && combo && combo->lineEdit());
+        QVERIFY(loader);
+        connect(window->statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+            if (!message.isEmpty())
+                messages << message;
+        });
         QVERIFY(harness::shown(window, QSize(1000, 760)));
     }
 
@@ -113,8 +178,14 @@ private slots:
         work.reset();
         work.reset(new harness::Scratch);
         server.clearLog();
+        answerer.clear();
     }
-    void cleanup() { QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000); }
+    // No download of this case may report into the next one.
+    void cleanup()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(loader->pendingRequests(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pages.openConnections(), 0, 20000);
+    }
 
     void baseLocations_data()
     {
@@ -307,9 +378,7 @@ private slots:
         if (planted)
             QVERIFY(harness::writeBytes(work->file(file), green));
         texture.replace("@USER@", server.baseUrl().replace("http://", "http://user:secret@"));
-        server.addRoute("/gen/doc.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 6 }\nShape { appearance Appearance {"
-                                        " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
-                                        " texture ImageTexture { url \"" + texture.toUtf8() + "\" } } geometry Box { } }");
+        server.addRoute("/gen/doc.wrl", texturedBox(texture.toUtf8()));
         QVERIFY(open(url("/gen/doc.wrl")));
         QCOMPARE(server.requestLines(), QStringList({"GET /gen/doc.wrl HTTP/1.1", request}).filter(" "));
         QCOMPARE(server.authorizations().value(1), authorization);
@@ -324,12 +393,10 @@ private slots:
     void interruptedDownloads()
     {
         server.addRoute("/gen/late.wrl", "#VRML V2.0 utf8\nInline { url \"" + url("/gen/slow.wrl").toUtf8() + "\" }\n");
-        combo->lineEdit()->setText(url("/gen/late.wrl"));
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, url("/gen/late.wrl"));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/slow.wrl"), 1, 20000);
         SoSeparator *before = Browser::loadedScene();
-        combo->lineEdit()->setText(QUrl::fromLocalFile(data("site/scene.wrl")).toString());
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, QUrl::fromLocalFile(data("site/scene.wrl")).toString());
         QTRY_VERIFY_WITH_TIMEOUT(Browser::loadedScene() != before, 20000);
         QCOMPARE(server.requestCount("/gen/slow.wrl"), 1);
         QVERIFY(loader->pendingRequests() > 0);   // the inline of the last document is still coming
@@ -343,19 +410,15 @@ private slots:
 
         // A mistyped name while a picture is on its way: the scene shown
         // still gets it, and still looks for its names where it did.
-        server.addRoute("/gen/arriving.wrl", "#VRML V2.0 utf8\nViewpoint { position 0 0 3 }\nShape { appearance Appearance {"
-                                             " material Material { diffuseColor 0 0 0 emissiveColor 1 1 1 }"
-                                             " texture ImageTexture { url \"late.png\" } } geometry Box { } }");
+        server.addRoute("/gen/arriving.wrl", texturedBox("late.png", 3));
         server.addRoute("/gen/late.png", harness::readBytes(data("site/img/red.png")));
         server.addSlow("/gen/late.png", 16, 150);
-        combo->lineEdit()->setText(url("/gen/arriving.wrl"));
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, url("/gen/arriving.wrl"));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/late.png"), 1, 20000);
         const int arrivingDepth = loader->baseLocationDepth();
         const QString arrivingTop = loader->topBaseLocation().getString();
         answerer.clear();
-        combo->lineEdit()->setText(QUrl::fromLocalFile(home.file("mistyped.wrl")).toString());
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, QUrl::fromLocalFile(home.file("mistyped.wrl")).toString());
         QTRY_VERIFY_WITH_TIMEOUT(!answerer.boxes.isEmpty(), 20000);
         QVERIFY(loader->pendingRequests() > 0);
         QCOMPARE(loader->baseLocationDepth(), arrivingDepth);
@@ -366,11 +429,9 @@ private slots:
         // Quitting while a picture trickles in leaves no part of it.
         work.reset();
         work.reset(new harness::Scratch);
-        server.addRoute("/gen/quit.wrl", "#VRML V2.0 utf8\nShape { appearance Appearance { texture ImageTexture {"
-                                         " url \"slow.png\" } } geometry Box { } }");
+        server.addRoute("/gen/quit.wrl", texturedBox("slow.png"));
         server.addSlow("/gen/slow.png", 64, 100);
-        combo->lineEdit()->setText(url("/gen/quit.wrl"));
-        QTest::keyClick(combo, Qt::Key_Return);
+        harness::typeLocation(window, url("/gen/quit.wrl"));
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/gen/slow.png"), 1, 20000);
         harness::settle(300);
         QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
@@ -418,6 +479,99 @@ private slots:
         QVERIFY(shows(target.isValid() ? target : kBlue));
         // The target is shown as it is, not taken in as a document.
         QCOMPARE(Browser::loadedScene(), scene);
+    }
+
+    void downloads_data()
+    {
+        // The document typed (a name on the test server, or a whole URL),
+        // what the user does once its body is coming (Stop, or open plain.wrl
+        // too; "password": the URL is typed with user information), the boxes
+        // and status messages in order, and the colour of the scene shown in
+        // the end (green: the one shown before stays).
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QColor>("colour");
+        const QString ok = "finished;status code: 200.";
+        QTest::newRow("plain") << "plain.wrl" << "" << kShown << (started("plain.wrl") << ok << pageUrl("plain.wrl"))
+                               << QColor(Qt::red);
+        // Only the path goes into the request line.
+        QTest::newRow("query") << "plain.wrl?lod=2" << "" << kShown
+                               << (started("plain.wrl?lod=2") << ok << pageUrl("plain.wrl?lod=2")) << QColor(Qt::red);
+        // A whole URL without a port: served on 80, by a server of its own.
+        QTest::newRow("without a port") << "http://127.0.0.1/plain.wrl" << "" << kShown
+                                        << (started("plain.wrl") << ok << "http://127.0.0.1/plain.wrl") << QColor(Qt::red);
+        // Compressed, as servers keep large models.
+        QTest::newRow("gzip") << "plain.wrl.gz" << "" << kShown
+                              << (started("plain.wrl.gz") << ok << pageUrl("plain.wrl.gz")) << QColor(Qt::red);
+        // A page where a model was: refused as a file would be, the scene stays.
+        QTest::newRow("web page") << "page.html" << ""
+                                  << QStringList{kShown[0], kShown[1], "warning/Application/Cannot load file"}
+                                  << (started("page.html") << ok) << QColor(Qt::green);
+        // Typed with a user and a password, shown without them.
+        QTest::newRow("password") << "plain.wrl" << "password" << kShown
+                                  << (started("plain.wrl") << "finished;status code: 0." << "requestStarted" << ok
+                                      << pageUrl("plain.wrl")) << QColor(Qt::red);
+        // Ends as a dropped connection does, once nothing has come for a while.
+        QTest::newRow("server silent") << "silent.wrl" << "" << QStringList{kScheme}
+                                       << (started("silent.wrl") << ok) << QColor(Qt::green);
+        QTest::newRow("not found") << "gone.wrl" << "" << QStringList{kScheme, "information/HTTP/#2Download failed: Not Found.", kAborted}
+                                   << (started("gone.wrl") << "finished;status code: 404.") << QColor(Qt::green);
+        QTest::newRow("stop") << "slow.wrl" << "stop" << QStringList{kScheme, kAborted}
+                              << (started("slow.wrl") << "Download canceled." << ok) << QColor(Qt::green);
+        // The first one's end is not the download the window waits for.
+        QTest::newRow("second while first runs")
+            << "slow.wrl" << "second" << QStringList{kScheme} + kShown
+            << (started("slow.wrl") + started("plain.wrl") << ok << pageUrl("plain.wrl") << ok) << QColor(Qt::red);
+    }
+
+    void downloads()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, meanwhile);
+        QFETCH(QStringList, boxes);
+        QFETCH(QStringList, shown);
+        QFETCH(QColor, colour);
+        // Every case starts with a green crate opened from a local file.
+        harness::typeLocation(window, data("download/other.wrl"));
+        QVERIFY(shows(Qt::green));
+        harness::settle(50);
+        pages.clearLog();
+        answerer.clear();
+        messages.clear();
+        TestHttpServer *serving = &pages;
+        if (name.startsWith("http:")) {
+            if (!standardPort)
+                QSKIP("Port 80 needs a network of the suite's own, which only root can make");
+            serving = standardPort.get();
+        }
+        SoSeparator *before = Browser::loadedScene();
+        const QString title = window->windowHandle()->title();
+        auto *progress = window->findChild<QProgressBar *>("progress");
+        const int stale = progress->value();
+        const QString typed = serving == &pages ? pageUrl(name) : name;
+        harness::typeLocation(window, meanwhile == "password" ? QString(typed).replace("http://", "http://user:secret@") : typed);
+        QVERIFY(progress->isVisible());
+        if (meanwhile == "stop" || meanwhile == "second") {
+            // The bar keeps the last download's figures until bytes arrive.
+            const int size = QFileInfo(data("download/slow.wrl")).size();
+            QTRY_VERIFY_WITH_TIMEOUT(progress->maximum() == size && progress->value() != stale && progress->value() > 0, 20000);
+            QVERIFY(progress->value() < size);
+            meanwhile == "stop" ? window->findChild<QAction *>("actionStop")->trigger() : harness::typeLocation(window, pageUrl("plain.wrl"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(messages, shown, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.lines(), boxes, 20000);
+        harness::settle(300); // and nothing more comes
+        QCOMPARE(messages, shown);
+        QCOMPARE(answerer.lines(), boxes);
+        const QString file = name.section('/', -1).section('?', 0, 0);
+        const QStringList requests{"GET /" + file + " HTTP/1.1", "GET /plain.wrl HTTP/1.1"};
+        QCOMPARE(serving->requestLines(), requests.mid(0, meanwhile == "second" ? 2 : 1));
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(Browser::loadedScene() != before, colour == Qt::red);
+        QVERIFY(shows(colour));
+        QCOMPARE(window->windowHandle()->title(), colour == Qt::red ? "http: - Browser" : title);
     }
 };
 
