@@ -356,6 +356,7 @@ void Loader::attach(const QByteArray &path, SoNode *node, const QString &locatio
                                                                    : SceneReader::vrml2Header;
         if (SceneReader::isReadableFile(file))
             setInlineChildren(node, SceneReader::readFile(file, header));
+        Scripts::partArrived(node);
     } else if (type == SoVRMLScript::getClassTypeId()) {
         Scripts::sourceArrived(node, QFile::decodeName(path));
     }

@@ -23,6 +23,7 @@
 #include <Inventor/VRMLnodes/SoVRMLColor.h>
 #include <Inventor/VRMLnodes/SoVRMLCoordinate.h>
 #include <Inventor/VRMLnodes/SoVRMLGeometry.h>
+#include <Inventor/VRMLnodes/SoVRMLInline.h>
 #include <Inventor/VRMLnodes/SoVRMLNormal.h>
 #include <Inventor/VRMLnodes/SoVRMLParent.h>
 #include <Inventor/VRMLnodes/SoVRMLScript.h>
@@ -50,6 +51,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 class Bridge;
@@ -248,6 +250,7 @@ function flatten(t, v, limit) {
   return out;
 }
 function make(t, f) {
+  if (f instanceof ArrayBuffer) f = new Float64Array(f);
   var multi = t.charAt(0) === 'M', e = multi ? 'S' + t.slice(1) : t, s = shapes[e], step = s ? s.length : 1;
   if (t === 'SFImage') {
     var a = new MFInt32();
@@ -269,13 +272,12 @@ function make(t, f) {
 // eventOut read or assigned is marked, to be looked at after the call.
 // Each keeps its value and mark in a record of its own, which V4 reaches
 // through its lookup caches.
-function newScript(declared) {
-  var st = { vals: {}, outs: [], fields: Object.create(null), slow: [],
+function newScript(declared, values) {
+  var st = { outs: [], fields: Object.create(null), slow: [],
              buffer: new ArrayBuffer(8 * (7 * declared.length + 1)) };
   st.numbers = new Float64Array(st.buffer);
   declared.forEach(function (sp, i) {
-    var rec = { at: i, put: parts[sp[2]] || null, value: undefined, mark: 0 };
-    st.vals[sp[0]] = rec;
+    var rec = { at: i, put: parts[sp[2]] || null, value: values[i], mark: 0 };
     if (sp[1]) st.outs.push(rec);
     Object.defineProperty(st.fields, sp[0], sp[1] ? {
       get: function () { if (rec.mark === 0) rec.mark = 1; return rec.value; },
@@ -569,6 +571,7 @@ struct State
     QJSValue make, flatten, newScript, bind;
     QJSValue compile; // Function(args, body)
     QHash<QString, QJSValue> compiled;
+    QHash<QString, QString> routed; // routeOutputs() of a source, by its eventOuts and source
     QHash<SoVRMLScript *, Script *> scripts;
     QList<Script *> pending;
     QList<Script *> dead;
@@ -585,6 +588,14 @@ struct State
     bool usersKnown = false;
     QSet<QString> guardReported;
     Script *current = nullptr;
+    // createVrmlFromURL over the network: an inline that is never shown
+    // fetches the file; its children go to the field named, of the node.
+    struct Delivery
+    {
+        SoNode *node;
+        QString field;
+    };
+    QHash<SoNode *, Delivery> deliveries;
     QJSValueList arguments;
     std::vector<SoNode *> nodes;
     QHash<SoNode *, int> nodeIds;
@@ -669,10 +680,19 @@ QJSValue toJs(const SoField *field)
         }
     }
     QJSValue flat;
+    // Numbers cross into the engine as one array buffer, strings one by one.
     auto numbers = [&](int count, auto get) {
-        flat = s.engine->newArray(uint(count));
-        for (int i = 0; i < count; i++)
-            flat.setProperty(quint32(i), get(i));
+        if constexpr (std::is_same<decltype(get(0)), QString>::value) {
+            flat = s.engine->newArray(uint(count));
+            for (int i = 0; i < count; i++)
+                flat.setProperty(quint32(i), get(i));
+        } else {
+            std::vector<double> v(static_cast<size_t>(count));
+            for (int i = 0; i < count; i++)
+                v[size_t(i)] = get(i);
+            flat = s.engine->toScriptValue(
+                QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size() * sizeof(double))));
+        }
     };
     const int n = type.multi ? static_cast<const SoMField *>(field)->getNum() : 1;
     switch (type.kind) {
@@ -1450,11 +1470,10 @@ bool prepare(Script *script)
     }
     const SoFieldData *data = static_cast<SoFieldContainer *>(script->node)->getFieldData();
     QStringList functions{ "initialize", "shutdown", "eventsProcessed" };
-    QJSValue declared = s.engine->newArray();
+    // What newScript() takes, made here and handed over in one crossing.
+    QVariantList declared, values;
     QSet<QString> outs;
     QStringList locals;
-    QList<SoField *> values;
-    quint32 count = 0;
     for (int i = 0; data && i < data->getNumFields(); i++) {
         SoField *field = data->getField(script->node, i);
         const QString name = QString::fromUtf8(data->getFieldName(i).getString());
@@ -1466,19 +1485,15 @@ bool prepare(Script *script)
             functions << name;
             continue;
         }
-        QJSValue entry = s.engine->newArray(3);
-        entry.setProperty(0, name);
-        entry.setProperty(1, kind == SoField::EVENTOUT_FIELD);
-        entry.setProperty(2, typeOf(field).name);
         const TypeInfo type = typeOf(field);
+        declared << QVariant(QVariantList{ name, kind == SoField::EVENTOUT_FIELD, type.name });
+        values << QVariant::fromValue(toJs(field));
         const bool out = kind == SoField::EVENTOUT_FIELD;
         script->outputs << Script::Output{
             out ? field : nullptr,
             out ? static_cast<SoField *>(field->getTypeId().createInstance()) : nullptr, type.kind,
             isPlain(type) ? componentsOf(type.kind) : 0, 0
         };
-        declared.setProperty(count++, entry);
-        values << field;
         if (kind == SoField::EVENTOUT_FIELD)
             outs << name;
         else
@@ -1491,7 +1506,13 @@ bool prepare(Script *script)
     // Fields become variables of the script's own; eventOuts stay behind
     // accessors, which note what a call sends. All on the first line, so
     // that an error's line is the script's own.
-    const QString routed = routeOutputs(source, outs);
+    QStringList outNames = outs.values();
+    outNames.sort();
+    const QString routedKey = outNames.join(',') + '\n' + source;
+    auto cachedRoute = s.routed.constFind(routedKey);
+    if (cachedRoute == s.routed.constEnd())
+        cachedRoute = s.routed.insert(routedKey, routeOutputs(source, outs));
+    const QString routed = *cachedRoute;
     QString body = routed.isNull()
         ? QString()
         : (locals.isEmpty() ? QString() : "var " + locals.join(',') + ";") + "return(function(){"
@@ -1520,14 +1541,9 @@ bool prepare(Script *script)
         }
         s.compiled.insert(body, factory);
     }
-    script->st = s.newScript.call({ declared });
+    script->st = s.newScript.call(
+        { s.engine->toScriptValue(declared), s.engine->toScriptValue(values) });
     script->buffer = script->st.property("buffer");
-    const QJSValue vals = script->st.property("vals");
-    for (SoField *field : values) {
-        SbName name;
-        script->node->getFieldName(field, name);
-        vals.property(QString::fromUtf8(name.getString())).setProperty("value", toJs(field));
-    }
     QJSValue table;
     const bool ran = call(script, "(main)", factory, { script->st.property("fields") }, &table);
     if (!ran) {
@@ -1850,30 +1866,48 @@ public:
     }
     Q_INVOKABLE void createFromUrl(const QJSValue &urls, int id, const QString &event)
     {
+        State &s = state();
         SoNode *node = nodeOf(id);
         SoField *field = fieldOf(node, event);
         if (!field || !field->isOfType(SoMFNode::getClassTypeId()))
             return;
         for (const QString &url : stringsOf(urls)) {
+            const QUrl parsed(url);
+            if (s.host.fetch
+                && (parsed.scheme().startsWith("http")
+                    || (parsed.isRelative() && !url.startsWith('/')
+                        && s.worldLocation.startsWith("http")))) {
+                // Fetched as an inline's file is, with its safety and cache.
+                auto *carrier = new SoVRMLInline;
+                carrier->ref();
+                node->ref();
+                s.deliveries.insert(carrier, State::Delivery{ node, event });
+                s.host.fetch(QUrl(s.worldLocation).resolved(parsed).toString(), carrier);
+                return;
+            }
             const QString path = resolve(url);
             if (!SceneReader::isReadableFile(path))
                 continue;
-            SoSeparator *root = SceneReader::readFile(path);
-            if (!root)
-                continue;
-            root->ref();
-            SoMFNode *list = static_cast<SoMFNode *>(field);
-            const SbBool notifying = list->enableNotify(FALSE);
-            list->setNum(0);
-            for (int i = 0; i < root->getNumChildren(); i++)
-                list->set1Value(i, root->getChild(i));
-            list->enableNotify(notifying);
-            root->unref();
-            list->touch();
-            noteArrival(node, field);
-            applyChildren(node, field, *list);
-            return;
+            if (SoSeparator *root = SceneReader::readFile(path)) {
+                deliver(root, node, field);
+                return;
+            }
         }
+    }
+    // root's children become the value of the MFNode field.
+    static void deliver(SoSeparator *root, SoNode *node, SoField *field)
+    {
+        root->ref();
+        SoMFNode *list = static_cast<SoMFNode *>(field);
+        const SbBool notifying = list->enableNotify(FALSE);
+        list->setNum(0);
+        for (int i = 0; i < root->getNumChildren(); i++)
+            list->set1Value(i, root->getChild(i));
+        list->enableNotify(notifying);
+        root->unref();
+        list->touch();
+        noteArrival(node, field);
+        applyChildren(node, field, *list);
     }
     Q_INVOKABLE void route(bool add, int from, const QString &fromName, int to,
                            const QString &toName)
@@ -1988,6 +2022,11 @@ void startWorld(SoNode *root, const QString &location)
     if (!s.sensor)
         return;
     shutDownAll();
+    for (auto it = s.deliveries.begin(); it != s.deliveries.end(); ++it) {
+        it.key()->unref();
+        it->node->unref();
+    }
+    s.deliveries.clear();
     s.worldRoots.clear();
     s.worldLocation = location;
     if (!root)
@@ -1996,6 +2035,25 @@ void startWorld(SoNode *root, const QString &location)
     s.usersKnown = false;
     s.pendingChanged = true;
     process();
+}
+
+void partArrived(SoNode *carrier)
+{
+    State &s = state();
+    const auto found = s.deliveries.constFind(carrier);
+    if (found == s.deliveries.constEnd())
+        return;
+    const State::Delivery delivery = *found;
+    s.deliveries.erase(found);
+    SoGroup *children = static_cast<SoGroup *>(static_cast<SoVRMLInline *>(carrier)->getChildData());
+    SoField *field = fieldOf(delivery.node, delivery.field);
+    if (children && children->isOfType(SoSeparator::getClassTypeId()) && field
+        && field->isOfType(SoMFNode::getClassTypeId())) {
+        Bridge::deliver(static_cast<SoSeparator *>(children), delivery.node, field);
+        processLater();
+    }
+    delivery.node->unref();
+    carrier->unref();
 }
 
 void sourceArrived(SoNode *node, const QString &path)

@@ -54,6 +54,10 @@ void startWorld(SoNode *root, const QString &location);
 // The file fetched for a Script has arrived at path: the script starts.
 void sourceArrived(SoNode *script, const QString &path);
 
+// An inline was given the children of its file: when a script's
+// createVrmlFromURL fetched it, they go where the script asked.
+void partArrived(SoNode *inlineNode);
+
 // "scripts: 3 running, 2 not started (1 no supported url, 1 syntax error)"
 // for the scripts started since the last call; empty when there were none.
 QString takeAccount();

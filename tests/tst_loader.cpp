@@ -110,8 +110,10 @@ class TestLoader : public QObject
     // Whether the frame has a visible area of the colour.
     bool shows(QColor colour)
     {
-        const QImage image = harness::grabViewer(viewer);
-        if (harness::fractionNear(image, image.rect(), colour, 40) > 0.02)
+        QImage image;
+        // What scripts change shows a few frames later.
+        if (QTest::qWaitFor([&] { image = harness::grabViewer(viewer);
+                                 return harness::fractionNear(image, image.rect(), colour, 40) > 0.02; }, 2000))
             return true;
         harness::keepImage(image, QTest::currentTestFunction() + colour.name() + "-actual");
         return false;
@@ -157,6 +159,8 @@ private slots:
         server.addRoute("/gen/moved.js", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/moved.js"));
         server.addRoute("/gen/scripted.wrl", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/moved_js.wrl")
                                                  .replace("[ \"absent.js\" \"moved.js\" ]", "\"moved.js\""));
+        server.addRoute("/gen/built.wrl", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/browser.wrl"));
+        server.addRoute("/gen/red_box.wrl", harness::readBytes(harness::sourceDir() + "/tests/data/scripts/red_box.wrl"));
         server.addRoute("/gen/slow.wrl", "#VRML V2.0 utf8\n" + QByteArray(200, '#') + "\nShape { geometry Box { } }\n");
         server.addSlow("/gen/slow.wrl", 16, 200);
         Http::stallTimeoutMs = 1500;
@@ -304,6 +308,9 @@ private slots:
         // A script's file beside the document: the box it moves turns green.
         QTest::newRow("script file") << "/gen/scripted.wrl" << QStringList{"/gen/moved.js"} << true
                                      << QStringList{"moved.js"} << QList<QColor>{kGreen};
+        // A script's createVrmlFromURL: the box it reads turns green once there.
+        QTest::newRow("script builds") << "/gen/built.wrl" << QStringList{"/gen/red_box.wrl"} << true
+                                       << QStringList{"red_box.wrl"} << QList<QColor>{kGreen};
     }
 
     void remoteScene()
