@@ -178,6 +178,8 @@ void Browser::installScripts()
             const SbString target = anchor->url[0];
             sloader->setCurrentBaseLocation(target);
             sloader->makeRequest(fromLocal8(target), anchor);
+            // A download in progress keeps a reference of its own.
+            anchor->unref();
         });
     };
     host.replaceWorld = [this](SoSeparator *root) {

@@ -192,6 +192,9 @@ private slots:
         QTest::newRow("TimeSensor") << "timed.wrl" << "time" << QColor(0, 0, 255) << one;
         QTest::newRow("TouchSensor") << "clicked.wrl" << "click" << green << one;
         QTest::newRow("Browser calls") << "browser.wrl" << "" << green << two + QStringList{"Quelvin 1 Transform", "ticks 3"};
+        QTest::newRow("replaceWorld") << "replaced.wrl" << "" << green << one;
+        // The link is followed as an anchor's: the red box takes the green one's place.
+        QTest::newRow("loadURL") << "loaded.wrl" << "" << QColor(Qt::red) << QStringList{};
         QTest::newRow("loops, throws, fails") << "stuck.wrl" << "" << green << QStringList{
             "scripts: 1 running, 4 not started (1 load failure, 1 no supported url, 1 ran too long, 1 syntax error)",
             "script Broken: SyntaxError: Expected token `}' (stuck.wrl:2)",
