@@ -690,8 +690,8 @@ QJSValue toJs(const SoField *field)
             std::vector<double> v(static_cast<size_t>(count));
             for (int i = 0; i < count; i++)
                 v[size_t(i)] = get(i);
-            flat = s.engine->toScriptValue(
-                QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size() * sizeof(double))));
+            flat = s.engine->toScriptValue(QByteArray(reinterpret_cast<const char *>(v.data()),
+                                                      int(v.size() * sizeof(double))));
         }
     };
     const int n = type.multi ? static_cast<const SoMField *>(field)->getNum() : 1;
@@ -1541,8 +1541,8 @@ bool prepare(Script *script)
         }
         s.compiled.insert(body, factory);
     }
-    script->st = s.newScript.call(
-        { s.engine->toScriptValue(declared), s.engine->toScriptValue(values) });
+    script->st
+        = s.newScript.call({ s.engine->toScriptValue(declared), s.engine->toScriptValue(values) });
     script->buffer = script->st.property("buffer");
     QJSValue table;
     const bool ran = call(script, "(main)", factory, { script->st.property("fields") }, &table);
@@ -2045,7 +2045,8 @@ void partArrived(SoNode *carrier)
         return;
     const State::Delivery delivery = *found;
     s.deliveries.erase(found);
-    SoGroup *children = static_cast<SoGroup *>(static_cast<SoVRMLInline *>(carrier)->getChildData());
+    SoGroup *children
+        = static_cast<SoGroup *>(static_cast<SoVRMLInline *>(carrier)->getChildData());
     SoField *field = fieldOf(delivery.node, delivery.field);
     if (children && children->isOfType(SoSeparator::getClassTypeId()) && field
         && field->isOfType(SoMFNode::getClassTypeId())) {
