@@ -44,6 +44,7 @@
 #include <Inventor/nodes/SoVertexProperty.h>
 #include <Inventor/nodes/SoVertexShape.h>
 #include <Inventor/VRMLnodes/SoVRMLLOD.h>
+#include <Inventor/VRMLnodes/SoVRMLGroup.h>
 #include <Inventor/VRMLnodes/SoVRMLSwitch.h>
 #include <Inventor/VRMLnodes/SoVRMLAppearance.h>
 #include <Inventor/VRMLnodes/SoVRMLAudioClip.h>
@@ -920,6 +921,7 @@ void guardScene(SoNode *root, ReadAccount *account)
     };
     // Depth first, without recursion: the graph may be deep.
     SoNodeList held;
+    QList<SoNode *> instances; // PROTO instances whose first node went into a field
     QSet<SoNode *> visited;
     QSet<SoNode *> onPath;
     QVector<Edge> toCut;
@@ -969,6 +971,8 @@ void guardScene(SoNode *root, ReadAccount *account)
                     // Held to the end of the walk: nodes met earlier may
                     // still point into the group.
                     held.append(edge.to);
+                    if (!instances.contains(edge.to))
+                        instances.append(edge.to);
                     static_cast<SoSFNode *>(edge.field)->setValue(first);
                     frame.edges[frame.next - 1].to = first;
                     frame.next--;
@@ -1001,6 +1005,24 @@ void guardScene(SoNode *root, ReadAccount *account)
     });
     for (const Edge &edge : toCut)
         cutEdge(edge);
+    // The other nodes of such an instance are not drawn, but live on: a
+    // Script that builds the first one, a sensor, their routes. They are
+    // kept in a Switch that shows none of its choices, at the end of the
+    // root, where scripts are found.
+    if (!instances.isEmpty() && root->isOfType(SoGroup::getClassTypeId())) {
+        auto *keeper = new SoVRMLSwitch;
+        for (SoNode *node : instances) {
+            // The group keeps the instance, and with it the fields its
+            // nodes are connected to (IS); its first node is in the field.
+            SoGroup *instance = static_cast<SoGroup *>(node);
+            if (instance->getNumChildren() < 2)
+                continue;
+            instance->replaceChild(0, new SoVRMLGroup);
+            keeper->addChoice(instance);
+        }
+        static_cast<SoGroup *>(root)->addChild(keeper);
+        guardScene(keeper, account);
+    }
     // Only scenes with Inventor or VRML 1.0 shapes pay for a second walk.
     if (inventorShapes)
         guardInventorShapes(root, account);

@@ -192,6 +192,7 @@ private slots:
         QTest::newRow("TimeSensor") << "timed.wrl" << "time" << QColor(0, 0, 255) << one;
         QTest::newRow("TouchSensor") << "clicked.wrl" << "click" << green << one;
         QTest::newRow("Browser calls") << "browser.wrl" << "" << green << two + QStringList{"Quelvin 1 Transform", "ticks 3"};
+        QTest::newRow("geometry a PROTO's Script builds") << "built.wrl" << "" << green << one;
         QTest::newRow("replaceWorld") << "replaced.wrl" << "" << green << one;
         // The link is followed as an anchor's: the red box takes the green one's place.
         QTest::newRow("loadURL") << "loaded.wrl" << "" << QColor(Qt::red) << QStringList{};
