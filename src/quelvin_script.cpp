@@ -279,12 +279,13 @@ function newScript(declared, values) {
   declared.forEach(function (sp, i) {
     var rec = { at: i, put: parts[sp[2]] || null, value: values[i], mark: 0 };
     if (sp[1]) st.outs.push(rec);
-    Object.defineProperty(st.fields, sp[0], sp[1] ? {
+    if (!sp[1]) {
+      st.fields[sp[0]] = values[i];
+      return;
+    }
+    Object.defineProperty(st.fields, sp[0], {
       get: function () { if (rec.mark === 0) rec.mark = 1; return rec.value; },
       set: function (v) { rec.value = v; rec.mark = 2; }
-    } : {
-      get: function () { return rec.value; },
-      set: function (v) { rec.value = v; }
     });
   });
   return st;
@@ -324,33 +325,40 @@ function four(v, o, n) {
 }
 var parts = { SFBool: one, SFInt32: one, SFFloat: one, SFTime: one, SFVec2f: two, SFVec3f: three,
               SFColor: colour, SFRotation: four };
-// Calls fn, then tells what the call did to eventOuts, for each: its
-// place in the declared list, whether it was assigned (not only read),
-// and its value as a count of numbers and the numbers, written into
-// st.buffer (which reaches the program as bytes, where an array would be
-// converted value by value); a count of -1 leaves the value in st.slow.
-// Returns how many numbers it wrote.
-function dispatch(st, fn, a, b) {
-  fn(a, b);
-  var outs = st.outs, out = st.numbers, n = 0;
-  for (var i = 0; i < outs.length; i++) {
-    var r = outs[i];
-    if (r.mark === 0) continue;
-    out[n] = r.at;
-    out[n + 1] = r.mark === 2 ? 1 : 0;
-    var k = r.put === null ? -1 : r.put(r.value, out, n + 3);
-    out[n + 2] = k;
-    if (k < 0) {
-      st.slow[r.at] = r.value;
-      k = 0;
+// What the program calls for fn: fn, then what the call did to eventOuts,
+// for each: its place in the declared list, whether it was assigned (not
+// only read), and its value as a count of numbers and the numbers, written
+// into st.buffer (which reaches the program as bytes, where an array would
+// be converted value by value); a count of -1 leaves the value in
+// st.slow. Returns how many numbers it wrote.
+function bindOne(st, fn) {
+  var outs = st.outs, out = st.numbers;
+  return function (a, b) {
+    fn(a, b);
+    var n = 0;
+    for (var i = 0; i < outs.length; i++) {
+      var r = outs[i];
+      if (r.mark === 0) continue;
+      out[n] = r.at;
+      out[n + 1] = r.mark === 2 ? 1 : 0;
+      var k = r.put === null ? -1 : r.put(r.value, out, n + 3);
+      out[n + 2] = k;
+      if (k < 0) {
+        st.slow[r.at] = r.value;
+        k = 0;
+      }
+      n += 3 + k;
+      r.mark = 0;
     }
-    n += 3 + k;
-    r.mark = 0;
-  }
-  return n;
+    return n;
+  };
 }
-// What the program calls: fn of one script, bound to it.
-function bind(st, fn) { return function (a, b) { return dispatch(st, fn, a, b); }; }
+// The functions of a script's table, each bound (null where it has none).
+function bind(st, table) {
+  var bound = [];
+  for (var i = 0; i < table.length; i++) bound.push(typeof table[i] === 'function' ? bindOne(st, table[i]) : null);
+  return bound;
+}
 function print() { host.print(Array.prototype.join.call(arguments, ' ')); }
 var Browser = {
   getName: function () { return 'Quelvin'; },
@@ -1231,7 +1239,7 @@ void sendOutputs(Script *script, const QJSValue &changes)
     const int size = changes.isNumber() ? changes.toInt() : 0;
     if (size <= 0)
         return;
-    // One crossing for all of it: what dispatch() took apart.
+    // One crossing for all of it: what bindOne() took apart.
     const QByteArray bytes = script->buffer.toVariant().toByteArray();
     const int length = std::min(size, int(bytes.size() / sizeof(double)));
     std::vector<double> list(size_t(std::max(0, length)));
@@ -1553,11 +1561,11 @@ bool prepare(Script *script)
             s.failures[QStringLiteral("ran too long")]++;
         return false;
     }
+    const QJSValue bound = s.bind.call({ script->st, table });
     for (int i = 0; i < functions.size(); i++) {
-        QJSValue fn = table.property(quint32(i));
-        if (!fn.isCallable())
+        const QJSValue fn = bound.property(quint32(i));
+        if (fn.isNull())
             continue;
-        fn = s.bind.call({ script->st, fn });
         script->functions.insert(functions[i], fn);
         if (i >= 3)
             script->handlers << Script::Handler{
@@ -1597,12 +1605,15 @@ void startPending()
     for (SoNode *node : findInWorld(SoVRMLScript::getClassTypeId())) {
         Script *script = s.scripts.value(static_cast<SoVRMLScript *>(node));
         if (script && script->state == Script::Pending) {
-            s.pending.removeOne(script);
             holdOutputs(script->node);
             if (prepare(script))
                 ready << script;
         }
     }
+    s.pending.erase(
+        std::remove_if(s.pending.begin(), s.pending.end(),
+                       [](const Script *script) { return script->state != Script::Pending; }),
+        s.pending.end());
     initializeAll(ready);
 }
 
