@@ -18,6 +18,7 @@
 #include <Inventor/fields/SoMFFloat.h>
 #include <Inventor/fields/SoMFNode.h>
 #include <Inventor/fields/SoSFNode.h>
+#include <Inventor/misc/SoProto.h>
 #include <Inventor/lists/SoFieldList.h>
 #include <Inventor/lists/SoNodeList.h>
 #include <Inventor/misc/SoChildList.h>
@@ -44,7 +45,6 @@
 #include <Inventor/nodes/SoVertexProperty.h>
 #include <Inventor/nodes/SoVertexShape.h>
 #include <Inventor/VRMLnodes/SoVRMLLOD.h>
-#include <Inventor/VRMLnodes/SoVRMLGroup.h>
 #include <Inventor/VRMLnodes/SoVRMLSwitch.h>
 #include <Inventor/VRMLnodes/SoVRMLAppearance.h>
 #include <Inventor/VRMLnodes/SoVRMLAudioClip.h>
@@ -896,6 +896,28 @@ void edgesOf(SoNode *node, QVector<Edge> *edges)
     }
 }
 
+// Takes in now what node and the nodes below it get through connections.
+void holdValues(SoNode *node)
+{
+    QVector<SoNode *> stack{ node };
+    QSet<SoNode *> seen;
+    QVector<Edge> edges;
+    while (!stack.isEmpty()) {
+        SoNode *at = stack.takeLast();
+        if (seen.contains(at))
+            continue;
+        seen.insert(at);
+        SoFieldList fields;
+        at->getFields(fields);
+        for (int f = 0; f < fields.getLength(); f++)
+            if (fields[f]->isConnected())
+                fields[f]->evaluate();
+        edgesOf(at, &edges);
+        for (const Edge &edge : edges)
+            stack.append(edge.to);
+    }
+}
+
 void cutEdge(const Edge &edge)
 {
     if (!edge.field) {
@@ -1011,14 +1033,20 @@ void guardScene(SoNode *root, ReadAccount *account)
     // root, where scripts are found.
     if (!instances.isEmpty() && root->isOfType(SoGroup::getClassTypeId())) {
         auto *keeper = new SoVRMLSwitch;
+        QSet<SoNode *> kept;
         for (SoNode *node : instances) {
-            // The group keeps the instance, and with it the fields its
-            // nodes are connected to (IS); its first node is in the field.
             SoGroup *instance = static_cast<SoGroup *>(node);
-            if (instance->getNumChildren() < 2)
-                continue;
-            instance->replaceChild(0, new SoVRMLGroup);
-            keeper->addChoice(instance);
+            for (int i = 1; i < instance->getNumChildren(); i++) {
+                SoNode *other = instance->getChild(i);
+                if (other->isOfType(SoProto::getClassTypeId()) || kept.contains(other))
+                    continue;
+                kept.insert(other);
+                // The instance goes with the group once nothing else holds
+                // it, and the fields it gave its nodes (IS) are cut from
+                // them then: they keep the values they have now.
+                holdValues(other);
+                keeper->addChoice(other);
+            }
         }
         static_cast<SoGroup *>(root)->addChild(keeper);
         guardScene(keeper, account);
