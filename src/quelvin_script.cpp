@@ -270,19 +270,19 @@ function make(t, f) {
 }
 // A script's fields and eventOuts, as the variables of its code. An
 // eventOut read or assigned is marked, to be looked at after the call.
-// Each keeps its value and mark in a record of its own, which V4 reaches
+// Each eventOut keeps its value and mark in a record of its own, which V4 reaches
 // through its lookup caches.
 function newScript(declared, values) {
   var st = { outs: [], fields: Object.create(null), slow: [],
              buffer: new ArrayBuffer(8 * (7 * declared.length + 1)) };
   st.numbers = new Float64Array(st.buffer);
   declared.forEach(function (sp, i) {
-    var rec = { at: i, put: parts[sp[2]] || null, value: values[i], mark: 0 };
-    if (sp[1]) st.outs.push(rec);
     if (!sp[1]) {
       st.fields[sp[0]] = values[i];
       return;
     }
+    var rec = { at: i, put: parts[sp[2]] || null, value: values[i], mark: 0 };
+    st.outs.push(rec);
     Object.defineProperty(st.fields, sp[0], {
       get: function () { if (rec.mark === 0) rec.mark = 1; return rec.value; },
       set: function (v) { rec.value = v; rec.mark = 2; }
