@@ -218,6 +218,8 @@ var shapes = { SFVec2f: ['x', 'y'], SFVec3f: ['x', 'y', 'z'], SFColor: ['r', 'g'
 var ctors = { SFVec2f: SFVec2f, SFVec3f: SFVec3f, SFColor: SFColor, SFRotation: SFRotation };
 var arrays = { MFInt32: MFInt32, MFFloat: MFFloat, MFTime: MFTime, MFString: MFString, MFVec2f: MFVec2f,
                MFVec3f: MFVec3f, MFColor: MFColor, MFRotation: MFRotation, MFNode: MFNode };
+var single = {}; // each MF type's element type
+Object.keys(arrays).forEach(function (k) { single[k] = 'S' + k.slice(1); });
 function flatOne(t, v, out) {
   switch (t) {
   case 'SFBool': out.push(v ? 1 : 0); return;
@@ -249,46 +251,42 @@ function flatten(t, v, limit) {
   for (var i = 0; i < n; i++) flatOne(e, v[i], out);
   return out;
 }
-function make(t, f) {
+// The value of type t from n items of f from at, or all of f: numbers, an
+// ArrayBuffer of them, or strings.
+function make(t, f, at, n) {
   if (f instanceof ArrayBuffer) f = new Float64Array(f);
-  var multi = t.charAt(0) === 'M', e = multi ? 'S' + t.slice(1) : t, s = shapes[e], step = s ? s.length : 1;
+  if (at === undefined) { at = 0; n = f.length; }
+  var e = t.charCodeAt(0) === 77 ? single[t] : t, s = shapes[e], end = at + n;
   if (t === 'SFImage') {
     var a = new MFInt32();
-    for (var k = 3; k < f.length; k++) a.push(f[k]);
-    return new SFImage(f[0], f[1], f[2], a);
+    for (var k = at + 3; k < end; k++) a.push(f[k]);
+    return new SFImage(f[at], f[at + 1], f[at + 2], a);
   }
-  function one(i) {
-    if (s) return new ctors[e](f[i], f[i + 1], f[i + 2], f[i + 3]);
-    if (e === 'SFNode') return node(f[i]);
-    if (e === 'SFBool') return !!f[i];
-    return f[i];
-  }
-  if (!multi) return one(0);
+  if (e === t) return item(e, s, f, at);
   var out = new (arrays[t] || Array)();
-  for (var i = 0; i < f.length; i += step) out.push(one(i));
+  for (var i = at; i < end; i += s ? s.length : 1) out.push(item(e, s, f, i));
   return out;
 }
-// A script's fields and eventOuts, as the variables of its code. An
-// eventOut read or assigned is marked, to be looked at after the call.
-// Each eventOut keeps its value and mark in a record of its own, which V4 reaches
-// through its lookup caches.
-function newScript(declared, values) {
-  var st = { outs: [], fields: Object.create(null), slow: [],
-             buffer: new ArrayBuffer(8 * (7 * declared.length + 1)) };
-  st.numbers = new Float64Array(st.buffer);
-  declared.forEach(function (sp, i) {
-    if (!sp[1]) {
-      st.fields[sp[0]] = values[i];
+function item(e, s, f, i) {
+  if (s) return new ctors[e](f[i], f[i + 1], f[i + 2], f[i + 3]);
+  if (e === 'SFNode') return node(f[i]);
+  if (e === 'SFBool') return !!f[i];
+  return f[i];
+}
+// The accessors of a declared list's eventOuts, made once for all the
+// scripts that have it, on the prototype of their fields (see open()).
+function accessors(declared) {
+  var proto = Object.create(null), k = 0;
+  declared.forEach(function (sp) {
+    if (!sp[1])
       return;
-    }
-    var rec = { at: i, put: parts[sp[2]] || null, value: values[i], mark: 0 };
-    st.outs.push(rec);
-    Object.defineProperty(st.fields, sp[0], {
-      get: function () { if (rec.mark === 0) rec.mark = 1; return rec.value; },
-      set: function (v) { rec.value = v; rec.mark = 2; }
+    var at = k++;
+    Object.defineProperty(proto, sp[0], {
+      get: function () { var rec = this.__outs[at]; if (rec.mark === 0) rec.mark = 1; return rec.value; },
+      set: function (v) { var rec = this.__outs[at]; rec.value = v; rec.mark = 2; }
     });
   });
-  return st;
+  return proto;
 }
 // The numbers of a plain type's value written at o[n]: how many, or -1
 // when v is no such value. Each component is read by its name, else by
@@ -344,7 +342,7 @@ function bindOne(st, fn) {
       var k = r.put === null ? -1 : r.put(r.value, out, n + 3);
       out[n + 2] = k;
       if (k < 0) {
-        st.slow[r.at] = r.value;
+        (st.slow || (st.slow = []))[r.at] = r.value;
         k = 0;
       }
       n += 3 + k;
@@ -353,11 +351,41 @@ function bindOne(st, fn) {
     return n;
   };
 }
-// The functions of a script's table, each bound (null where it has none).
+// The functions of a script's table, each bound in place (null where it
+// has none).
 function bind(st, table) {
-  var bound = [];
-  for (var i = 0; i < table.length; i++) bound.push(typeof table[i] === 'function' ? bindOne(st, table[i]) : null);
-  return bound;
+  for (var i = 0; i < table.length; i++)
+    table[i] = typeof table[i] === 'function' ? bindOne(st, table[i]) : null;
+  return table;
+}
+// A script's start, in one crossing: the values of its declared fields
+// from f (see appendValue()), its top level run, its functions bound.
+// Fields and eventOuts are the variables of its code. An eventOut read or
+// assigned is marked, to be looked at after the call: each keeps its value
+// and mark in a record of its own, in fields.__outs. Returns the script's
+// state, with the bound functions in st.bound.
+function open(factory, declared, f, strings) {
+  f = new Float64Array(f);
+  var fields = Object.create(declared.proto || (declared.proto = accessors(declared))), outs = [];
+  for (var i = 0, at = 0, next = 0; i < declared.length; i++) {
+    var sp = declared[i], n = f[at++] | 0, v;
+    if (n < 0) {
+      v = make(sp[2], strings, next, -1 - n);
+      next += -1 - n;
+    } else {
+      v = make(sp[2], f, at, n);
+      at += n;
+    }
+    if (sp[1])
+      outs.push({ at: i, put: parts[sp[2]] || null, value: v, mark: 0 });
+    else
+      fields[sp[0]] = v;
+  }
+  fields.__outs = outs;
+  var st = { outs: outs, slow: null, buffer: new ArrayBuffer(8 * (7 * declared.length + 1)), numbers: null };
+  st.numbers = new Float64Array(st.buffer);
+  st.bound = bind(st, factory(fields));
+  return st;
 }
 function print() { host.print(Array.prototype.join.call(arguments, ' ')); }
 var Browser = {
@@ -382,7 +410,7 @@ Object.keys(globals).forEach(function (k) {
   Object.defineProperty(G, k, { value: globals[k], writable: false, configurable: false });
 });
 Object.freeze(Browser);
-return { make: make, flatten: flatten, newScript: newScript, bind: bind };
+return { make: make, flatten: flatten, open: open };
 })
 )JS";
 
@@ -576,10 +604,9 @@ struct State
     QJSEngine *engine = nullptr;
     Bridge *bridge = nullptr;
     Watchdog *watchdog = nullptr;
-    QJSValue make, flatten, newScript, bind;
+    QJSValue make, flatten, open;
     QJSValue compile; // Function(args, body)
-    QHash<QString, QJSValue> compiled;
-    QHash<QString, QString> routed; // routeOutputs() of a source, by its eventOuts and source
+    QHash<QPair<QString, QByteArray>, struct Shape> shapes; // by source and signatureOf()
     QHash<SoVRMLScript *, Script *> scripts;
     QList<Script *> pending;
     QList<Script *> dead;
@@ -665,6 +692,120 @@ SoNode *nodeOf(int id)
     return id >= 0 && size_t(id) < s.nodes.size() ? s.nodes[size_t(id)] : nullptr;
 }
 
+// Appends a field's value to what crosses into the engine: its numbers
+// after their count to numbers, or, for text, -1 - the count of its
+// strings to numbers and the strings to strings.
+void appendValue(const SoField *field, const TypeInfo &type, std::vector<double> *numbers,
+                 QStringList *strings)
+{
+    const int n = type.multi ? static_cast<const SoMField *>(field)->getNum() : 1;
+    const size_t countAt = numbers->size();
+    numbers->push_back(0.0);
+    auto put = [&](double v) { numbers->push_back(v); };
+    switch (type.kind) {
+    case Bool:
+        put(double(static_cast<const SoSFBool *>(field)->getValue()));
+        break;
+    case Int:
+        for (int i = 0; i < n; i++)
+            put(type.multi ? (*static_cast<const SoMFInt32 *>(field))[i]
+                           : static_cast<const SoSFInt32 *>(field)->getValue());
+        break;
+    case Float:
+        for (int i = 0; i < n; i++)
+            put(type.multi ? (*static_cast<const SoMFFloat *>(field))[i]
+                           : static_cast<const SoSFFloat *>(field)->getValue());
+        break;
+    case Time:
+        for (int i = 0; i < n; i++)
+            put(type.multi ? (*static_cast<const SoMFTime *>(field))[i].getValue()
+                           : static_cast<const SoSFTime *>(field)->getValue().getValue());
+        break;
+    case Str:
+    case Text: {
+        const int before = strings->size();
+        if (type.kind == Text) {
+            SbString text;
+            const_cast<SoField *>(field)->get(text);
+            *strings << QString::fromUtf8(text.getString());
+        } else if (type.multi) {
+            for (int i = 0; i < n; i++)
+                *strings << QString::fromUtf8(
+                    (*static_cast<const SoMFString *>(field))[i].getString());
+        } else {
+            *strings << QString::fromUtf8(
+                static_cast<const SoSFString *>(field)->getValue().getString());
+        }
+        (*numbers)[countAt] = -1.0 - (strings->size() - before);
+        return;
+    }
+    case Vec2:
+        for (int i = 0; i < n; i++) {
+            const SbVec2f x = type.multi ? (*static_cast<const SoMFVec2f *>(field))[i]
+                                         : static_cast<const SoSFVec2f *>(field)->getValue();
+            put(x[0]);
+            put(x[1]);
+        }
+        break;
+    case Vec3:
+    case Color:
+        for (int i = 0; i < n; i++) {
+            const SbVec3f x = type.kind == Color
+                ? (type.multi ? (*static_cast<const SoMFColor *>(field))[i]
+                              : static_cast<const SoSFColor *>(field)->getValue())
+                : (type.multi ? (*static_cast<const SoMFVec3f *>(field))[i]
+                              : static_cast<const SoSFVec3f *>(field)->getValue());
+            put(x[0]);
+            put(x[1]);
+            put(x[2]);
+        }
+        break;
+    case Rotation:
+        for (int i = 0; i < n; i++) {
+            const SbRotation r = type.multi ? (*static_cast<const SoMFRotation *>(field))[i]
+                                            : static_cast<const SoSFRotation *>(field)->getValue();
+            SbVec3f axis;
+            float angle;
+            r.getValue(axis, angle);
+            put(axis[0]);
+            put(axis[1]);
+            put(axis[2]);
+            put(angle);
+        }
+        break;
+    case Image: {
+        const SoSFImage *image = static_cast<const SoSFImage *>(field);
+        SbVec2s size;
+        int comps = 0;
+        const unsigned char *bytes = image->getValue(size, comps);
+        put(size[0]);
+        put(size[1]);
+        put(comps);
+        for (int i = 0; bytes && i < size[0] * size[1]; i++) {
+            unsigned int p = 0;
+            for (int c = 0; c < comps; c++)
+                p = (p << 8) | bytes[i * comps + c];
+            put(p);
+        }
+        break;
+    }
+    case Node:
+        for (int i = 0; i < n; i++)
+            put(nodeId(type.multi ? (*static_cast<const SoMFNode *>(field))[i]
+                                  : static_cast<const SoSFNode *>(field)->getValue()));
+        break;
+    }
+    (*numbers)[countAt] = double(numbers->size() - countAt - 1);
+}
+
+// Numbers cross into the engine as the bytes of one array buffer: a JS
+// array would be converted value by value.
+QJSValue bufferOf(const std::vector<double> &numbers)
+{
+    return state().engine->toScriptValue(QByteArray(reinterpret_cast<const char *>(numbers.data()),
+                                                    int(numbers.size() * sizeof(double))));
+}
+
 QJSValue toJs(const SoField *field)
 {
     State &s = state();
@@ -687,142 +828,13 @@ QJSValue toJs(const SoField *field)
             break;
         }
     }
-    QJSValue flat;
-    // Numbers cross into the engine as one array buffer, strings one by one.
-    auto numbers = [&](int count, auto get) {
-        if constexpr (std::is_same<decltype(get(0)), QString>::value) {
-            flat = s.engine->newArray(uint(count));
-            for (int i = 0; i < count; i++)
-                flat.setProperty(quint32(i), get(i));
-        } else {
-            std::vector<double> v(static_cast<size_t>(count));
-            for (int i = 0; i < count; i++)
-                v[size_t(i)] = get(i);
-            flat = s.engine->toScriptValue(QByteArray(reinterpret_cast<const char *>(v.data()),
-                                                      int(v.size() * sizeof(double))));
-        }
-    };
-    const int n = type.multi ? static_cast<const SoMField *>(field)->getNum() : 1;
-    switch (type.kind) {
-    case Bool:
-        numbers(1, [&](int) { return double(static_cast<const SoSFBool *>(field)->getValue()); });
-        break;
-    case Int:
-        if (type.multi)
-            numbers(n, [&](int i) { return double((*static_cast<const SoMFInt32 *>(field))[i]); });
-        else
-            numbers(1,
-                    [&](int) { return double(static_cast<const SoSFInt32 *>(field)->getValue()); });
-        break;
-    case Float:
-        if (type.multi)
-            numbers(n, [&](int i) { return double((*static_cast<const SoMFFloat *>(field))[i]); });
-        else
-            numbers(1,
-                    [&](int) { return double(static_cast<const SoSFFloat *>(field)->getValue()); });
-        break;
-    case Time:
-        if (type.multi)
-            numbers(n,
-                    [&](int i) { return (*static_cast<const SoMFTime *>(field))[i].getValue(); });
-        else
-            numbers(1, [&](int) {
-                return static_cast<const SoSFTime *>(field)->getValue().getValue();
-            });
-        break;
-    case Str:
-        if (type.multi)
-            numbers(n, [&](int i) {
-                return QString::fromUtf8((*static_cast<const SoMFString *>(field))[i].getString());
-            });
-        else
-            numbers(1, [&](int) {
-                return QString::fromUtf8(
-                    static_cast<const SoSFString *>(field)->getValue().getString());
-            });
-        break;
-    case Vec2:
-    case Vec3:
-    case Color:
-    case Rotation: {
-        const int c = componentsOf(type.kind);
-        std::vector<float> v(size_t(n * c));
-        for (int i = 0; i < n; i++) {
-            float *at = &v[size_t(i * c)];
-            switch (type.kind) {
-            case Vec2: {
-                const SbVec2f x = type.multi ? (*static_cast<const SoMFVec2f *>(field))[i]
-                                             : static_cast<const SoSFVec2f *>(field)->getValue();
-                at[0] = x[0];
-                at[1] = x[1];
-                break;
-            }
-            case Vec3: {
-                const SbVec3f x = type.multi ? (*static_cast<const SoMFVec3f *>(field))[i]
-                                             : static_cast<const SoSFVec3f *>(field)->getValue();
-                at[0] = x[0];
-                at[1] = x[1];
-                at[2] = x[2];
-                break;
-            }
-            case Color: {
-                const SbColor x = type.multi ? (*static_cast<const SoMFColor *>(field))[i]
-                                             : static_cast<const SoSFColor *>(field)->getValue();
-                at[0] = x[0];
-                at[1] = x[1];
-                at[2] = x[2];
-                break;
-            }
-            default: {
-                const SbRotation r = type.multi
-                    ? (*static_cast<const SoMFRotation *>(field))[i]
-                    : static_cast<const SoSFRotation *>(field)->getValue();
-                SbVec3f axis;
-                float angle;
-                r.getValue(axis, angle);
-                at[0] = axis[0];
-                at[1] = axis[1];
-                at[2] = axis[2];
-                at[3] = angle;
-            }
-            }
-        }
-        numbers(int(v.size()), [&](int i) { return double(v[size_t(i)]); });
-        break;
-    }
-    case Image: {
-        const SoSFImage *image = static_cast<const SoSFImage *>(field);
-        SbVec2s size;
-        int comps = 0;
-        const unsigned char *bytes = image->getValue(size, comps);
-        const int pixels = size[0] * size[1];
-        std::vector<double> v{ double(size[0]), double(size[1]), double(comps) };
-        for (int i = 0; bytes && i < pixels; i++) {
-            unsigned int p = 0;
-            for (int c = 0; c < comps; c++)
-                p = (p << 8) | bytes[i * comps + c];
-            v.push_back(double(p));
-        }
-        numbers(int(v.size()), [&](int i) { return v[size_t(i)]; });
-        break;
-    }
-    case Node:
-        if (type.multi)
-            numbers(n, [&](int i) {
-                return double(nodeId((*static_cast<const SoMFNode *>(field))[i]));
-            });
-        else
-            numbers(1, [&](int) {
-                return double(nodeId(static_cast<const SoSFNode *>(field)->getValue()));
-            });
-        break;
-    case Text: {
-        SbString text;
-        const_cast<SoField *>(field)->get(text);
-        numbers(1, [&](int) { return QString::fromUtf8(text.getString()); });
-    }
-    }
-    return s.make.call({ type.name, flat });
+    std::vector<double> numbers;
+    QStringList strings;
+    appendValue(field, type, &numbers, &strings);
+    if (numbers[0] < 0)
+        return s.make.call({ type.name, s.engine->toScriptValue(strings) });
+    numbers.erase(numbers.begin());
+    return s.make.call({ type.name, bufferOf(numbers) });
 }
 
 // Fills field from a script's value, through the same limits as a file:
@@ -1462,6 +1474,93 @@ void fail(Script *script, const QString &reason)
     state().failures[reason]++;
 }
 
+// What the Scripts of one source and one list of fields share, made when
+// the first of them starts: compiling and describing the fields cost more
+// than the rest of a start, and a PROTO holding a Script makes one copy
+// per instance.
+struct Shape
+{
+    QJSValue factory; // or the error that stops every script of this shape
+    QJSValue declared; // each field's name, whether it is an eventOut, its type
+    QVector<int> fields; // the declared fields, by index in the node's field data
+    QStringList functions{ "initialize", "shutdown", "eventsProcessed" }; // then the eventIns
+    QVector<int> eventIns; // by index in the node's field data, after the first three functions
+};
+
+// The field data indices of a Script's own fields, with the key of the
+// list: names are Coin's shared strings, so their addresses tell them apart.
+QByteArray signatureOf(const SoVRMLScript *node, QVector<int> *indices)
+{
+    const SoFieldData *data = static_cast<const SoFieldContainer *>(node)->getFieldData();
+    QByteArray key;
+    for (int i = 0; data && i < data->getNumFields(); i++) {
+        const SoField *field = data->getField(node, i);
+        if (field == &node->url || field == &node->directOutput || field == &node->mustEvaluate)
+            continue;
+        const quintptr part[3]
+            = { quintptr(data->getFieldName(i).getString()), quintptr(field->getFieldType()),
+                quintptr(field->getTypeId().getKey()) };
+        key.append(reinterpret_cast<const char *>(part), sizeof part);
+        indices->append(i);
+    }
+    return key;
+}
+
+// Compiles a source for the fields listed. Fields become variables of the
+// script's own; eventOuts stay behind accessors, which note what a call
+// sends. All on the first line, so that an error's line is the script's
+// own.
+Shape makeShape(const Script *script, const QString &source, const QVector<int> &indices)
+{
+    State &s = state();
+    Shape shape;
+    const SoFieldData *data = static_cast<const SoFieldContainer *>(script->node)->getFieldData();
+    QVariantList declared;
+    QSet<QString> outs;
+    QStringList locals;
+    for (int i : indices) {
+        const SoField *field = data->getField(script->node, i);
+        const QString name = QString::fromUtf8(data->getFieldName(i).getString());
+        if (!isIdentifier(name))
+            continue;
+        const int kind = field->getFieldType();
+        if (kind == SoField::EVENTIN_FIELD) {
+            shape.functions << name;
+            shape.eventIns << i;
+            continue;
+        }
+        shape.fields << i;
+        declared << QVariant(
+            QVariantList{ name, kind == SoField::EVENTOUT_FIELD, typeOf(field).name });
+        if (kind == SoField::EVENTOUT_FIELD)
+            outs << name;
+        else
+            locals << name + "=__fields." + name;
+    }
+    shape.declared = s.engine->toScriptValue(declared);
+    // typeof on a name the script never declares costs V4 a ReferenceError
+    // made and dropped; a name its text never holds cannot be declared.
+    QString ending = "\n;return[";
+    for (const QString &name : shape.functions)
+        ending += source.contains(name) ? "typeof " + name + "=='function'?" + name + ":null,"
+                                        : QStringLiteral("null,");
+    ending += "];})()";
+    const QString routed = routeOutputs(source, outs);
+    if (!routed.isNull()) {
+        const QString body = (locals.isEmpty() ? QString() : "var " + locals.join(',') + ";")
+            + "return(function(){" + routed + ending;
+        if (!s.engine->evaluate("(function(__fields){" + body + "})").isError())
+            shape.factory = s.compile.call({ QStringLiteral("__fields"), body });
+    }
+    if (shape.factory.isUndefined() || shape.factory.isError()) {
+        const QString body = "with(__fields){return(function(){" + source + ending + "}";
+        shape.factory = s.engine->evaluate("(function(__fields){" + body + "})", script->file, 1);
+        if (!shape.factory.isError())
+            shape.factory = s.compile.call({ QStringLiteral("__fields"), body });
+    }
+    return shape;
+}
+
 // Loads and compiles a script and runs its top level: true when it is
 // ready for initialize().
 bool prepare(Script *script)
@@ -1476,84 +1575,38 @@ bool prepare(Script *script)
         fail(script, reason);
         return false;
     }
-    const SoFieldData *data = static_cast<SoFieldContainer *>(script->node)->getFieldData();
-    QStringList functions{ "initialize", "shutdown", "eventsProcessed" };
-    // What newScript() takes, made here and handed over in one crossing.
-    QVariantList declared, values;
-    QSet<QString> outs;
-    QStringList locals;
-    for (int i = 0; data && i < data->getNumFields(); i++) {
+    QVector<int> indices;
+    const QPair<QString, QByteArray> key(source, signatureOf(script->node, &indices));
+    auto found = s.shapes.constFind(key);
+    if (found == s.shapes.constEnd())
+        found = s.shapes.insert(key, makeShape(script, source, indices));
+    const Shape &shape = *found;
+    if (shape.factory.isError()) {
+        report(script, "", errorText(shape.factory, script));
+        fail(script,
+             shape.factory.property("name").toString() == "SyntaxError"
+                 ? QStringLiteral("syntax error")
+                 : QStringLiteral("error at start"));
+        return false;
+    }
+    const SoFieldData *data = static_cast<const SoFieldContainer *>(script->node)->getFieldData();
+    std::vector<double> numbers;
+    QStringList strings;
+    for (int i : shape.fields) {
         SoField *field = data->getField(script->node, i);
-        const QString name = QString::fromUtf8(data->getFieldName(i).getString());
-        if (field == &script->node->url || field == &script->node->directOutput
-            || field == &script->node->mustEvaluate || !isIdentifier(name))
-            continue;
-        const int kind = field->getFieldType();
-        if (kind == SoField::EVENTIN_FIELD) {
-            functions << name;
-            continue;
-        }
         const TypeInfo type = typeOf(field);
-        declared << QVariant(QVariantList{ name, kind == SoField::EVENTOUT_FIELD, type.name });
-        values << QVariant::fromValue(toJs(field));
-        const bool out = kind == SoField::EVENTOUT_FIELD;
+        appendValue(field, type, &numbers, &strings);
+        const bool out = field->getFieldType() == SoField::EVENTOUT_FIELD;
         script->outputs << Script::Output{
             out ? field : nullptr,
             out ? static_cast<SoField *>(field->getTypeId().createInstance()) : nullptr, type.kind,
             isPlain(type) ? componentsOf(type.kind) : 0, 0
         };
-        if (kind == SoField::EVENTOUT_FIELD)
-            outs << name;
-        else
-            locals << name + "=__fields." + name;
     }
-    QString ending = "\n;return[";
-    for (const QString &name : functions)
-        ending += "typeof " + name + "=='function'?" + name + ":null,";
-    ending += "];})()";
-    // Fields become variables of the script's own; eventOuts stay behind
-    // accessors, which note what a call sends. All on the first line, so
-    // that an error's line is the script's own.
-    QStringList outNames = outs.values();
-    outNames.sort();
-    const QString routedKey = outNames.join(',') + '\n' + source;
-    auto cachedRoute = s.routed.constFind(routedKey);
-    if (cachedRoute == s.routed.constEnd())
-        cachedRoute = s.routed.insert(routedKey, routeOutputs(source, outs));
-    const QString routed = *cachedRoute;
-    QString body = routed.isNull()
-        ? QString()
-        : (locals.isEmpty() ? QString() : "var " + locals.join(',') + ";") + "return(function(){"
-            + routed + ending;
-    QJSValue factory = s.compiled.value(body);
-    if (!routed.isNull() && factory.isUndefined()
-        && !s.engine->evaluate("(function(__fields){" + body + "})").isError()) {
-        factory = s.compile.call({ QStringLiteral("__fields"), body });
-        s.compiled.insert(body, factory);
-    }
-    if (factory.isUndefined() || factory.isError()) {
-        body = "with(__fields){return(function(){" + source + ending + "}";
-        factory = s.compiled.value(body);
-    }
-    if (factory.isUndefined()) {
-        factory = s.engine->evaluate("(function(__fields){" + body + "})", script->file, 1);
-        if (!factory.isError())
-            factory = s.compile.call({ QStringLiteral("__fields"), body });
-        if (factory.isError()) {
-            report(script, "", errorText(factory, script));
-            fail(script,
-                 factory.property("name").toString() == "SyntaxError"
-                     ? QStringLiteral("syntax error")
-                     : QStringLiteral("error at start"));
-            return false;
-        }
-        s.compiled.insert(body, factory);
-    }
-    script->st
-        = s.newScript.call({ s.engine->toScriptValue(declared), s.engine->toScriptValue(values) });
-    script->buffer = script->st.property("buffer");
-    QJSValue table;
-    const bool ran = call(script, "(main)", factory, { script->st.property("fields") }, &table);
+    const bool ran = call(script, "(main)", s.open,
+                          { shape.factory, shape.declared, bufferOf(numbers),
+                            strings.isEmpty() ? QJSValue() : s.engine->toScriptValue(strings) },
+                          &script->st);
     if (!ran) {
         if (script->state != Script::Stopped)
             fail(script, QStringLiteral("error at start"));
@@ -1561,15 +1614,16 @@ bool prepare(Script *script)
             s.failures[QStringLiteral("ran too long")]++;
         return false;
     }
-    const QJSValue bound = s.bind.call({ script->st, table });
-    for (int i = 0; i < functions.size(); i++) {
+    script->buffer = script->st.property("buffer");
+    const QJSValue bound = script->st.property("bound");
+    for (int i = 0; i < shape.functions.size(); i++) {
         const QJSValue fn = bound.property(quint32(i));
         if (fn.isNull())
             continue;
-        script->functions.insert(functions[i], fn);
+        script->functions.insert(shape.functions[i], fn);
         if (i >= 3)
             script->handlers << Script::Handler{
-                script->node->getField(SbName(functions[i].toUtf8().constData())), fn, functions[i]
+                data->getField(script->node, shape.eventIns[i - 3]), fn, shape.functions[i]
             };
     }
     script->eventsProcessed = script->functions.value("eventsProcessed");
@@ -2007,8 +2061,7 @@ void makeEngine()
               .call({ s.engine->newQObject(s.bridge) });
     s.make = helpers.property("make");
     s.flatten = helpers.property("flatten");
-    s.newScript = helpers.property("newScript");
-    s.bind = helpers.property("bind");
+    s.open = helpers.property("open");
 }
 
 } // namespace
