@@ -495,8 +495,7 @@ struct Script
     QString fetched; // the source of a file fetched over the network
     QJSValue st;
     QJSValue buffer; // st.buffer
-    QHash<QString, QJSValue> functions; // each bound to the script (see bind())
-    QJSValue eventsProcessed;
+    QJSValue initialize, shutdown, eventsProcessed; // each bound to the script (see bind())
     bool hasEventsProcessed = false;
     struct Handler
     {
@@ -613,6 +612,7 @@ struct State
     bool pendingChanged = false;
     QSet<SoNode *> worldRoots;
     QString worldLocation;
+    QString worldFileName; // what an error in a script of the world's own text names
     std::deque<Event> events;
     SoOneShotSensor *sensor = nullptr;
     bool processing = false;
@@ -1322,7 +1322,7 @@ QString sourceOf(Script *script, QString *reason)
         const QString url = QString::fromUtf8(urls[i].getString()).trimmed();
         for (const char *scheme : { "javascript:", "vrmlscript:", "ecmascript:" })
             if (url.startsWith(QLatin1String(scheme), Qt::CaseInsensitive)) {
-                script->file = QFileInfo(s.worldLocation).fileName();
+                script->file = s.worldFileName;
                 return url.mid(int(strlen(scheme)));
             }
         const QUrl parsed(url);
@@ -1493,6 +1493,7 @@ QByteArray signatureOf(const SoVRMLScript *node, QVector<int> *indices)
 {
     const SoFieldData *data = static_cast<const SoFieldContainer *>(node)->getFieldData();
     QByteArray key;
+    key.reserve(int(3 * sizeof(quintptr)) * (data ? data->getNumFields() : 0));
     for (int i = 0; data && i < data->getNumFields(); i++) {
         const SoField *field = data->getField(node, i);
         if (field == &node->url || field == &node->directOutput || field == &node->mustEvaluate)
@@ -1620,13 +1621,16 @@ bool prepare(Script *script)
         const QJSValue fn = bound.property(quint32(i));
         if (fn.isNull())
             continue;
-        script->functions.insert(shape.functions[i], fn);
         if (i >= 3)
             script->handlers << Script::Handler{
                 data->getField(script->node, shape.eventIns[i - 3]), fn, shape.functions[i]
             };
+        else
+            (i == 0       ? script->initialize
+                 : i == 1 ? script->shutdown
+                          : script->eventsProcessed)
+                = fn;
     }
-    script->eventsProcessed = script->functions.value("eventsProcessed");
     script->hasEventsProcessed = script->eventsProcessed.isCallable();
     script->state = Script::Running;
     s.running++;
@@ -1638,7 +1642,7 @@ void initializeAll(const QList<Script *> &ready)
     for (Script *script : ready) {
         if (script->state != Script::Running)
             continue;
-        run(script, "initialize", script->functions.value("initialize"));
+        run(script, "initialize", script->initialize);
         if (script->state != Script::Running && script->node)
             state().failures[QStringLiteral("ran too long")]++;
     }
@@ -1829,7 +1833,7 @@ void shutDownAll()
     for (Script *script : s.scripts) {
         if (script->state != Script::Running)
             continue;
-        run(script, "shutdown", script->functions.value("shutdown"));
+        run(script, "shutdown", script->shutdown);
         retire(script);
     }
 }
@@ -2093,6 +2097,7 @@ void startWorld(SoNode *root, const QString &location)
     s.deliveries.clear();
     s.worldRoots.clear();
     s.worldLocation = location;
+    s.worldFileName = QFileInfo(location).fileName();
     if (!root)
         return;
     s.worldRoots.insert(root);

@@ -197,8 +197,9 @@ private slots:
         // The link is followed as an anchor's: the red box takes the green one's place.
         QTest::newRow("loadURL") << "loaded.wrl" << "" << QColor(Qt::red) << QStringList{};
         QTest::newRow("loops, throws, fails") << "stuck.wrl" << "" << green << QStringList{
-            "scripts: 1 running, 4 not started (1 load failure, 1 no supported url, 1 ran too long, 1 syntax error)",
+            "scripts: 1 running, 5 not started (1 load failure, 1 no supported url, 1 ran too long, 2 syntax error)",
             "script Broken: SyntaxError: Expected token `}' (stuck.wrl:2)",
+            "script AlsoBroken: SyntaxError: Expected token `}' (stuck.wrl:2)",
             "script Forever: initialize() ran longer than 250 ms and was stopped",
             "script Thrower: TypeError: Value is null and could not be converted to an object (stuck.wrl:2) in initialize()"};
         QTest::newRow("values out of range") << "bad_indices.wrl" << "" << green << QStringList{
