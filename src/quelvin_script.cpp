@@ -594,6 +594,19 @@ private:
     std::atomic<bool> sleeping{ false };
 };
 
+// What the Scripts of one source and one list of fields share, made when
+// the first of them starts: compiling and describing the fields cost more
+// than the rest of a start, and a PROTO holding a Script makes one copy
+// per instance.
+struct Shape
+{
+    QJSValue factory; // or the error that stops every script of this shape
+    QJSValue declared; // each field's name, whether it is an eventOut, its type
+    QVector<int> fields; // the declared fields, by index in the node's field data
+    QStringList functions{ "initialize", "shutdown", "eventsProcessed" }; // then the eventIns
+    QVector<int> eventIns; // by index in the node's field data, after the first three functions
+};
+
 // Everything the unit keeps; one per process, never destroyed, since
 // Coin's nodes may call in until the very end.
 struct State
@@ -605,7 +618,7 @@ struct State
     Watchdog *watchdog = nullptr;
     QJSValue make, flatten, open;
     QJSValue compile; // Function(args, body)
-    QHash<QPair<QString, QByteArray>, struct Shape> shapes; // by source and signatureOf()
+    QHash<QPair<QString, QByteArray>, Shape> shapes; // by source and signatureOf()
     QHash<SoVRMLScript *, Script *> scripts;
     QList<Script *> pending;
     QList<Script *> dead;
@@ -1474,19 +1487,6 @@ void fail(Script *script, const QString &reason)
     state().failures[reason]++;
 }
 
-// What the Scripts of one source and one list of fields share, made when
-// the first of them starts: compiling and describing the fields cost more
-// than the rest of a start, and a PROTO holding a Script makes one copy
-// per instance.
-struct Shape
-{
-    QJSValue factory; // or the error that stops every script of this shape
-    QJSValue declared; // each field's name, whether it is an eventOut, its type
-    QVector<int> fields; // the declared fields, by index in the node's field data
-    QStringList functions{ "initialize", "shutdown", "eventsProcessed" }; // then the eventIns
-    QVector<int> eventIns; // by index in the node's field data, after the first three functions
-};
-
 // The field data indices of a Script's own fields, with the key of the
 // list: names are Coin's shared strings, so their addresses tell them apart.
 QByteArray signatureOf(const SoVRMLScript *node, QVector<int> *indices)
@@ -1617,19 +1617,17 @@ bool prepare(Script *script)
     }
     script->buffer = script->st.property("buffer");
     const QJSValue bound = script->st.property("bound");
+    QJSValue *const own[] = { &script->initialize, &script->shutdown, &script->eventsProcessed };
     for (int i = 0; i < shape.functions.size(); i++) {
         const QJSValue fn = bound.property(quint32(i));
         if (fn.isNull())
             continue;
-        if (i >= 3)
+        if (i < 3)
+            *own[i] = fn;
+        else
             script->handlers << Script::Handler{
                 data->getField(script->node, shape.eventIns[i - 3]), fn, shape.functions[i]
             };
-        else
-            (i == 0       ? script->initialize
-                 : i == 1 ? script->shutdown
-                          : script->eventsProcessed)
-                = fn;
     }
     script->hasEventsProcessed = script->eventsProcessed.isCallable();
     script->state = Script::Running;
